@@ -12,6 +12,7 @@
 //                 a container encrypted with -a is dumped decrypted
 //   output_name   the output file of the run when it is not a.out
 //   keeps_output  present when a failing run leaves a partly written output
+//   absent        files that must not exist after the run, one per line
 //
 // Every run gets standard input from /dev/null. After every run no temporary
 // "vendrak.*" file may remain. A failing run is made twice: in an empty
@@ -310,6 +311,9 @@ TEST_P(e2e, matches_expectations) {
         return;
     }
 
+    for (const std::string& name : read_args(dir / "absent"))
+        EXPECT_FALSE(fs::exists(scratch.run() / name)) << name << " must not exist after the run";
+
     int expected_status = fs::exists(dir / "status") ? std::stoi(read_file(dir / "status")) : 0;
     EXPECT_EQ(r.status, expected_status);
     EXPECT_EQ(out, fs::exists(dir / "stdout") ? read_file(dir / "stdout") : "") << "standard output";
@@ -338,6 +342,35 @@ TEST_P(e2e, matches_expectations) {
             EXPECT_EQ(leftover_temp_files(again.run()), std::vector<std::string>{});
         }
     }
+}
+
+// The cipher checked by a second, independent implementation: openssl
+// decrypts the program part of an encrypted container back into the plain one.
+TEST(e2e_encryption, openssl_decrypts_the_program_part) {
+    if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+    scratch_dir plain, encrypted;
+    const std::string script = "LCD 2 3 \"KEY\"\nWRITE MSG 0x7E0 1 2 3\nDELAY 100\n";
+    write_file(plain.run() / "t.vsc", script);
+    write_file(encrypted.run() / "t.vsc", script);
+    ASSERT_EQ(run_vendrak(plain.run(), {"t.vsc"}).status, 0);
+    ASSERT_EQ(run_vendrak(encrypted.run(), {"--aes", "t.vsc"}).status, 0);
+
+    std::string clear = read_file(plain.run() / "a.out");
+    std::string cipher = read_file(encrypted.run() / "a.out");
+    ASSERT_EQ(clear.size(), cipher.size());
+    size_t vbf_offset = u32_at(clear, 43);
+    write_file(encrypted.run() / "part.enc", cipher.substr(0, vbf_offset));
+    std::string command = "cd '" + encrypted.run().string() +
+                          "' && openssl enc -d -aes-128-ecb -nopad -K 3B915EC207D468AF1C73E04DB62985FA "
+                          "-in part.enc -out part.dec";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string decrypted = read_file(encrypted.run() / "part.dec");
+    ASSERT_EQ(decrypted.size(), vbf_offset);
+    for (size_t i = 5; i < 19; ++i) decrypted[i] = clear[i];  // time and host address
+    EXPECT_EQ(decrypted, clear.substr(0, vbf_offset));
+    EXPECT_NE(cipher.substr(0, 4), clear.substr(0, 4));
+    // Everything from the VBF area on stays plain; only the CRC text differs.
+    EXPECT_EQ(cipher.substr(vbf_offset, cipher.size() - vbf_offset - 28), clear.substr(vbf_offset, clear.size() - vbf_offset - 28));
 }
 
 std::string case_name(const ::testing::TestParamInfo<std::string>& info) {
