@@ -1,17 +1,506 @@
 #include "vbf/vbf.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/fatal.h"
 #include "vbf/crc32.h"
 
 namespace vendrak {
 
-uint32_t crc32_update(uint32_t reg, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) reg = crctab32[(reg ^ data[i]) & 0xFF] ^ (reg >> 8);
-    return reg;
+namespace {
+
+// The text being scanned (a header item, or the text up to the header's
+// opening brace) holds at most this many bytes with its terminating NUL.
+constexpr size_t item_buffer_size = 32768;
+constexpr size_t max_item_length = item_buffer_size - 1;
+constexpr size_t max_part_number_length = 31;
+constexpr size_t max_key_hash_length = 127;
+constexpr size_t max_list_entries = 1000;
+// Data bytes move through one buffer of this size: memory stays fixed
+// whatever the size of the file.
+constexpr size_t copy_block_size = 64 * 1024;
+
+struct file_closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+struct address_range {
+    uint32_t start = 0;
+    uint32_t length = 0;
+};
+
+// The header record: every field at its default until an item sets it.
+struct vbf_header {
+    std::string sw_part_number;
+    uint32_t sw_part_type = 0;
+    uint32_t prog_type = 0;
+    uint32_t data_format_identifier = 0;
+    uint32_t network = 0;
+    uint32_t network_sub = 0;
+    uint32_t ecu_address[3] = {0, 0, 0};
+    uint32_t frame_format = 0;
+    uint32_t call = 0xFFFFFFFF;
+    uint32_t file_checksum = 0;
+    uint32_t ctp_crc32 = 0;
+    uint16_t description[2] = {0, 0};
+    uint32_t datproc_method = 0;
+    uint32_t datproc_param = 0;
+    std::string public_key_hash;
+    std::vector<address_range> erase;
+    std::vector<address_range> omit;
+};
+
+// Only bytes 0x21..0x7E count in the text part; blanks, line breaks, other
+// control bytes and bytes from 0x7F on are dropped wherever they stand.
+bool printable(int c) { return c >= 0x21 && c <= 0x7E; }
+
+// Skips a block comment whose "/*" has been read: it closes at the first "*/"
+// whose "*" follows the opening, so "/*/" does not close it. Returns the last
+// byte read ('/' when closed, EOF otherwise).
+int skip_block_comment(std::FILE* in) {
+    bool star = false;
+    for (;;) {
+        const int c = std::getc(in);
+        if (c == EOF || (star && c == '/')) return c;
+        star = c == '*';
+    }
 }
 
-int vbf_process(const char* path, std::FILE*, uint32_t*, std::FILE* messages, uint64_t) {
-    std::fprintf(messages, "ERROR: Cannot open \"%s\" file\n", path);
-    return -1;
+// Reads one item: the printable bytes up to the next ';' (which is not
+// stored). Before the first stored byte a '}' or ';' ends the item as empty
+// text and comments are skipped; after it every byte but ';' is stored.
+// Returns 0 for an item (possibly empty), -1 at end of file or when the item
+// would exceed `max_item_length`; `item` then holds what was stored.
+int vbf_get_next_item(std::FILE* in, std::string& item) {
+    item.clear();
+    for (;;) {
+        int c = std::getc(in);
+        if (c == EOF) return -1;
+        if (!printable(c)) continue;
+        if (item.empty()) {
+            if (c == '}' || c == ';') return 0;
+            if (c == '/') {
+                c = std::getc(in);
+                if (c == '/') {
+                    do c = std::getc(in);
+                    while (c != EOF && c != '\n' && c != '\r');
+                } else if (c == '*') {
+                    c = skip_block_comment(in);
+                }
+                // Any other byte is dropped together with the '/'.
+                if (c == EOF) return -1;
+                continue;
+            }
+        }
+        if (c == ';') return 0;
+        if (item.size() == max_item_length) return -1;
+        item.push_back(static_cast<char>(c));
+    }
+}
+
+// Collects the printable bytes up to and including the first '{', with no
+// comment handling. Returns -1 at end of file or when the text and its NUL
+// would not fit `size` bytes.
+int vbf_get_header_start(std::FILE* in, std::string& text, size_t size) {
+    text.clear();
+    for (;;) {
+        const int c = std::getc(in);
+        if (c == EOF) return -1;
+        if (!printable(c)) continue;
+        if (text.size() + 1 >= size) return -1;
+        text.push_back(static_cast<char>(c));
+        if (c == '{') return 0;
+    }
+}
+
+// The item from position `at` on; a position past its end reads as empty text.
+std::string_view from(std::string_view item, size_t at) {
+    return at < item.size() ? item.substr(at) : std::string_view{};
+}
+
+char char_at(std::string_view item, size_t at) { return at < item.size() ? item[at] : '\0'; }
+
+int digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    return 36;
+}
+
+struct number {
+    uint32_t value = 0;
+    size_t end = 0;  // the position of the first character after the number
+};
+
+// Reads a number at `at` as C's strtoul does in automatic base with a 32-bit
+// unsigned long: an optional sign, then "0x"/"0X" and hexadecimal digits, a
+// leading 0 and octal digits, or decimal digits. A value beyond 32 bits gives
+// 0xFFFFFFFF; a minus sign negates modulo 2^32. Without digits the value is 0
+// and the number ends where it started.
+number read_number(std::string_view item, size_t at) {
+    size_t i = at;
+    const bool negative = char_at(item, i) == '-';
+    if (negative || char_at(item, i) == '+') ++i;
+    int base = 10;
+    if (char_at(item, i) == '0') {
+        const char x = char_at(item, i + 1);
+        if ((x == 'x' || x == 'X') && digit_value(char_at(item, i + 2)) < 16) {
+            base = 16;
+            i += 2;
+        } else {
+            base = 8;
+        }
+    }
+    const size_t first_digit = i;
+    uint64_t value = 0;
+    bool overflow = false;
+    for (; i < item.size() && digit_value(item[i]) < base; ++i) {
+        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit_value(item[i]));
+        if (value > 0xFFFFFFFFu) {
+            overflow = true;
+            value = 0xFFFFFFFFu;
+        }
+    }
+    if (i == first_digit) return {0, at};
+    uint32_t result = static_cast<uint32_t>(value);
+    if (negative && !overflow) result = 0u - result;
+    return {result, i};
+}
+
+struct keyword {
+    std::string_view text;
+    uint32_t code;
+};
+
+constexpr keyword sw_part_types[] = {{"CARCFG", 1}, {"CUSTOM", 2}, {"DATA", 3}, {"EXE", 4},   {"GBL", 5},
+                                     {"SBL", 6},    {"SIGCFG", 7}, {"TEST", 8}, {"BOOT", 9}};
+constexpr keyword prog_types[] = {{"FORD", 0}, {"STELLANTIS", 1}};
+constexpr keyword networks[] = {{"CAN_HS", 1}, {"CAN_MS", 2}};
+// The sub-network codes go on where the primary network codes stop.
+constexpr keyword sub_networks[] = {{"SUB_MOST", 3}, {"SUB_CAN1", 4}, {"SUB_CAN2", 5},
+                                    {"SUB_LIN1", 6}, {"SUB_LIN2", 7}, {"SUB_OTHER", 8}};
+constexpr keyword frame_formats[] = {{"CAN_STANDARD", 1}, {"CAN_EXTENDED", 2}};
+constexpr keyword datproc_methods[] = {{"WLP3", 1}, {"WLP2", 2}, {"AUTH", 3}};
+
+// A keyword matches when the value begins with it; an unknown keyword leaves
+// the field as it was.
+template <size_t N>
+void set_code(uint32_t& field, std::string_view value, const keyword (&table)[N]) {
+    for (const auto& k : table) {
+        if (value.starts_with(k.text)) {
+            field = k.code;
+            return;
+        }
+    }
+}
+
+// An item handler gets the whole item and the position where its value
+// begins; it returns the message of a value that does not fit, else "".
+using item_handler = std::string (*)(vbf_header&, std::string_view item, size_t at);
+
+std::string set_text(std::string& field, size_t max_length, std::string_view item, size_t at) {
+    std::string_view value = from(item, at);
+    if (value.ends_with('"')) value.remove_suffix(1);
+    if (value.size() > max_length) return format("ERROR: VBF header value too long (%.*s)\n", static_cast<int>(item.size()), item.data());
+    field.assign(value);
+    return {};
+}
+
+// {{start,length},{start,length},...}: one separator character inside a
+// pair; a comma right after the pair's closing character announces the next
+// pair, whose start follows that comma and the pair's opening brace.
+std::string append_ranges(std::vector<address_range>& list, const char* message, std::string_view item, size_t at) {
+    size_t pos = at;
+    for (;;) {
+        if (list.size() == max_list_entries) return message;
+        const number start = read_number(item, pos);
+        const number length = read_number(item, start.end + 1);
+        list.push_back({start.value, length.value});
+        const size_t after = length.end + 1;
+        if (char_at(item, after) != ',') return {};
+        pos = after + 2;
+    }
+}
+
+struct header_key {
+    std::string_view text;
+    item_handler apply;
+};
+
+// Tested in this order against the start of each item; the first key that
+// starts the item takes it.
+constexpr header_key header_keys[] = {
+    {"sw_part_number=\"",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         return set_text(h.sw_part_number, max_part_number_length, item, at);
+     }},
+    {"public_key_hash=\"",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         return set_text(h.public_key_hash, max_key_hash_length, item, at);
+     }},
+    {"sw_part_type=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         set_code(h.sw_part_type, from(item, at), sw_part_types);
+         return std::string{};
+     }},
+    {"prog_type=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         set_code(h.prog_type, from(item, at), prog_types);
+         return std::string{};
+     }},
+    {"datproc_method=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         set_code(h.datproc_method, from(item, at), datproc_methods);
+         return std::string{};
+     }},
+    {"datproc_param=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         h.datproc_param = read_number(item, at).value;
+         return std::string{};
+     }},
+    {"data_format_identifier=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         h.data_format_identifier = read_number(item, at).value;
+         return std::string{};
+     }},
+    // network=CAN_HS, or network={CAN_HS,SUB_CAN1}: the sub keyword stands
+    // at a fixed place, after a primary keyword of six characters and a comma.
+    {"network=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         if (char_at(item, at) == '{') {
+             set_code(h.network, from(item, at + 1), networks);
+             set_code(h.network_sub, from(item, 16), sub_networks);
+         } else {
+             set_code(h.network, from(item, at), networks);
+         }
+         return std::string{};
+     }},
+    // ecu_address=0x7E0, or {a,b,c} where each number starts one character
+    // after the end of the one before.
+    {"ecu_address=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         if (char_at(item, at) == '{') {
+             size_t pos = at + 1;
+             for (uint32_t& field : h.ecu_address) {
+                 const number n = read_number(item, pos);
+                 field = n.value;
+                 pos = n.end + 1;
+             }
+         } else {
+             h.ecu_address[0] = read_number(item, at).value;
+         }
+         return std::string{};
+     }},
+    {"frame_format=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         set_code(h.frame_format, from(item, at), frame_formats);
+         return std::string{};
+     }},
+    {"call=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         h.call = read_number(item, at).value;
+         return std::string{};
+     }},
+    {"file_checksum=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         h.file_checksum = read_number(item, at).value;
+         return std::string{};
+     }},
+    {"ctp_crc32=",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         h.ctp_crc32 = read_number(item, at).value;
+         return std::string{};
+     }},
+    // description={"1234","5678"}: the second number stands at a fixed place,
+    // after a first value of four characters.
+    {"description={\"",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         h.description[0] = static_cast<uint16_t>(read_number(item, at).value);
+         h.description[1] = static_cast<uint16_t>(read_number(item, 21).value);
+         return std::string{};
+     }},
+    {"erase={{",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         return append_ranges(h.erase, "ERROR: Too many erase entries\n", item, at);
+     }},
+    {"omit={{",
+     [](vbf_header& h, std::string_view item, size_t at) {
+         return append_ranges(h.omit, "ERROR: Too many omit entries\n", item, at);
+     }},
+};
+
+uint64_t range_key(uint32_t start, uint32_t length) { return static_cast<uint64_t>(start) << 32 | length; }
+
+// The text lines of the image, up to and including "data".
+std::string image_text(const vbf_header& h) {
+    using ul = unsigned long;
+    std::string text;
+    text += format("sw_part_number=%s\n", h.sw_part_number.c_str());
+    text += format("sw_part_type=%lu\n", ul{h.sw_part_type});
+    text += format("prog_type=%lu\n", ul{h.prog_type});
+    text += format("data_format_identifier=0x%lX\n", ul{h.data_format_identifier});
+    text += format("network=%lu,%lu\n", ul{h.network}, ul{h.network_sub});
+    text += format("ecu_address=0x%lX,0x%02lX,0x%02lX\n", ul{h.ecu_address[0]}, ul{h.ecu_address[1]},
+                   ul{h.ecu_address[2]});
+    text += format("frame_format=%lu\n", ul{h.frame_format});
+    text += format("call=0x%08lX\n", ul{h.call});
+    text += format("file_checksum=0x%08lX\n", ul{h.file_checksum});
+    text += format("ctp_checksum=0x%08lX\n", ul{h.ctp_crc32});
+    text += format("description=0x%04X,0x%04X\n", unsigned{h.description[0]}, unsigned{h.description[1]});
+    text += format("datproc_method=%lu\n", ul{h.datproc_method});
+    text += format("datproc_param=%lu\n", ul{h.datproc_param});
+    text += format("public_key_hash=%s\n", h.public_key_hash.c_str());
+    // An erase entry that the omit list repeats exactly is not listed.
+    std::unordered_set<uint64_t> omitted;
+    for (const auto& o : h.omit) omitted.insert(range_key(o.start, o.length));
+    for (const auto& e : h.erase)
+        if (!omitted.contains(range_key(e.start, e.length)))
+            text += format("erase=0x%08lX,0x%08lX\n", ul{e.start}, ul{e.length});
+    text += "data\n";
+    return text;
+}
+
+// Appends to `out`, counting its size so that no write makes it reach `limit`.
+class image_writer {
+public:
+    image_writer(std::FILE* out, uint64_t limit) : out_(out), limit_(limit) {
+        const off_t at = ftello(out);
+        size_ = at > 0 ? static_cast<uint64_t>(at) : 0;
+    }
+
+    void write(const void* data, size_t n) {
+        if (n == 0) return;
+        if (size_ + n >= limit_) fail(out_stream::out, "Error: Output container exceeds 2 GiB\n");
+        std::fwrite(data, 1, n, out_);
+        size_ += n;
+    }
+
+private:
+    std::FILE* out_;
+    uint64_t limit_;
+    uint64_t size_ = 0;
+};
+
+uint32_t get_u32be(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           static_cast<uint32_t>(p[3]);
+}
+
+}  // namespace
+
+int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::FILE* messages, uint64_t limit) {
+    // A directory opens as a stream on some systems; it is no VBF file either.
+    std::error_code ec;
+    file_ptr in(std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path, "rb"));
+    if (!in) {
+        std::fprintf(messages, "ERROR: Cannot open \"%s\" file\n", path);
+        return -1;
+    }
+
+    std::string item;
+    item.reserve(item_buffer_size);
+    if (vbf_get_next_item(in.get(), item) == -1) {
+        std::fprintf(messages, "ERROR: Cannot parse version entry (%s)\n", item.c_str());
+        return -1;
+    }
+    if (item.find("vbf_version=") == std::string::npos) {
+        std::fprintf(messages, "ERROR: Cannot determine VBF version (%s)\n", item.c_str());
+        return -1;
+    }
+    if (vbf_get_header_start(in.get(), item, item_buffer_size) == -1) {
+        std::fprintf(messages, "ERROR: Cannot parse header start (%s)\n", item.c_str());
+        return -1;
+    }
+    if (item.find("header{") == std::string::npos) {
+        std::fprintf(messages, "ERROR: Cannot determine VBF header start (%s)\n", item.c_str());
+        return -1;
+    }
+
+    // The header ends at its closing brace (an empty item) or at the end of
+    // the file; the data part begins right after.
+    vbf_header header;
+    while (vbf_get_next_item(in.get(), item) == 0 && !item.empty()) {
+        const auto key = std::find_if(std::begin(header_keys), std::end(header_keys),
+                                      [&](const header_key& k) { return item.starts_with(k.text); });
+        if (key == std::end(header_keys)) continue;
+        const std::string message = key->apply(header, item, key->text.size());
+        if (!message.empty()) {
+            std::fputs(message.c_str(), messages);
+            return -1;
+        }
+    }
+
+    image_writer writer(out, limit);
+    const std::string text = image_text(header);
+    writer.write(text.data(), text.size());
+
+    // A section is omitted when an omit entry has its start and at least its
+    // length: the longest omit length per start decides.
+    std::unordered_map<uint32_t, uint32_t> omit_length;
+    for (const auto& o : header.omit) {
+        auto [it, added] = omit_length.try_emplace(o.start, o.length);
+        if (!added) it->second = std::max(it->second, o.length);
+    }
+
+    // Every byte of the data part goes into the checksum, omitted sections
+    // included; only kept sections are copied.
+    std::vector<uint8_t> buffer(copy_block_size);
+    uint32_t crc = 0xFFFFFFFF;
+    for (;;) {
+        uint8_t head[8] = {};  // bytes missing from a short head count as 0
+        const size_t head_size = std::fread(head, 1, sizeof head, in.get());
+        if (head_size == 0) break;
+        crc = crc32_update(crc, head, head_size);
+        const uint32_t start = get_u32be(head);
+        const uint32_t length = get_u32be(head + 4);
+        const auto omit = omit_length.find(start);
+        const bool kept = omit == omit_length.end() || omit->second < length;
+        if (kept) writer.write(head, head_size);
+
+        for (uint32_t done = 0; done < length;) {
+            const size_t want = std::min<size_t>(buffer.size(), length - done);
+            const size_t got = std::fread(buffer.data(), 1, want, in.get());
+            crc = crc32_update(crc, buffer.data(), got);
+            if (kept) writer.write(buffer.data(), got);
+            done += static_cast<uint32_t>(got);
+            if (got < want) {
+                std::fprintf(messages, "ERROR: Cannot read data at index %lu (section address=%08lX, length=%lu)\n",
+                             static_cast<unsigned long>(done), static_cast<unsigned long>(start),
+                             static_cast<unsigned long>(length));
+                return -1;
+            }
+        }
+
+        uint8_t block_checksum[2];
+        const size_t got = std::fread(block_checksum, 1, sizeof block_checksum, in.get());
+        crc = crc32_update(crc, block_checksum, got);
+        if (got < sizeof block_checksum) {
+            std::fprintf(messages, "ERROR: Cannot read block_checksum (section address=%08lX, length=%lu)\n",
+                         static_cast<unsigned long>(start), static_cast<unsigned long>(length));
+            return -1;
+        }
+        if (kept) writer.write(block_checksum, sizeof block_checksum);
+    }
+
+    writer.write("ENDOFVBF", 8);
+    in.reset();
+    const uint32_t checksum = crc ^ 0xFFFFFFFF;
+    if (checksum != header.file_checksum) {
+        std::fprintf(messages, "ERROR: Calculated checksum (%08lX) does not match file_checksum (%08lX)\n",
+                     static_cast<unsigned long>(checksum), static_cast<unsigned long>(header.file_checksum));
+        return -1;
+    }
+    if (checksum_out) *checksum_out = header.file_checksum;
+    return 0;
 }
 
 }  // namespace vendrak
