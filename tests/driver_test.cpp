@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fatal.h"
 #include "driver/container.h"
 
 namespace vendrak {
@@ -73,6 +74,31 @@ TEST(container, crc_starts_at_zero_without_final_xor) {
     EXPECT_EQ(container_crc(0, reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x2DFD2D88u);
     const std::vector<uint8_t> zeros(1000);
     EXPECT_EQ(container_crc(0, zeros.data(), zeros.size()), 0u);
+}
+
+TEST(container, refuses_to_reach_two_gibibytes) {
+    // One instruction: the VBF area starts at 80; the file is the area
+    // brought up to a multiple of 16, plus the 32-byte trailer.
+    struct row {
+        uint32_t vbf_end;
+        uint64_t size;  // 0: refused
+    };
+    for (row r : {row{0, 112}, row{0x7FFFFF80u, 0x7FFFFFF0u}, row{0x7FFFFF81u, 0}, row{0x7FFFFF90u, 0}}) {
+        run_context ctx;
+        ctx.prog.instructions.resize(1);
+        ctx.vbf_end = r.vbf_end;
+        if (r.size != 0) {
+            EXPECT_EQ(check_container_size(ctx), r.size);
+            continue;
+        }
+        try {
+            check_container_size(ctx);
+            ADD_FAILURE() << r.vbf_end << " accepted";
+        } catch (const fatal_error& e) {
+            EXPECT_EQ(e.message(), "Error: Output container exceeds 2 GiB\n");
+            EXPECT_EQ(e.where(), out_stream::out);
+        }
+    }
 }
 
 }  // namespace

@@ -114,15 +114,12 @@ TEST(Validate, EveryRuleAndMessage) {
         {{assign(-1, num(1))}, "[1] Error: Assignment VAR index out of bounds\n"},
         {{assign(0, var(16), OP_ADD, str("x"))}, "[1] Error: VAR index out of bounds\n"},
         {{assign(0, num(1), OP_ADD, var(16))}, "[1] Error: VAR index out of bounds\n"},
-        {{assign(0, num(1), OP_ADD, str("x"))}, "[1] Error: Invalid arithmetic expression\n"},
         {{assign(0, num(1), OP_EQUAL, num(2))}, "[1] Error: Invalid arithmetic expression\n"},
         {{assign(0, num(1), OP_NONE, num(2))}, "[1] Error: Invalid arithmetic expression\n"},
-        {{assign(0, str("x"))}, "[1] Error: Invalid arithmetic expression\n"},
         // Conditions: each operand (left first), then the pair.
-        {{cond(ex(EXPR_KEY), TEST_EQ, ex(EXPR_ENTER)), cond(ex(EXPR_ENTER), TEST_LT, ex(EXPR_KEY), CMD_WHILE)}, ""},
-        {{cond(ex(EXPR_VBAT), TEST_GT, num(12)), cond(var(2), TEST_AND, ex(EXPR_VBAT))}, ""},
-        {{cond(ex(EXPR_VBAT), TEST_EQ, str("x"))}, "[1] Error: Invalid test expression\n"},
-        {{cond(var(2), TEST_EQ, str("x"), CMD_WHILE)}, "[1] Error: Invalid test expression\n"},
+        // Pairs are judged by the sweep below; here WHILE and the other operators.
+        {{cond(ex(EXPR_ENTER), TEST_LT, ex(EXPR_KEY), CMD_WHILE), cond(var(2), TEST_AND, ex(EXPR_VBAT))}, ""},
+        {{cond(var(2), TEST_GT, str("x"), CMD_WHILE)}, "[1] Error: Invalid test expression\n"},
         {{cond(var(16), TEST_EQ, num(1))}, "[1] Error: VAR index out of bounds\n"},
         {{cond(ex(EXPR_HEX, 0, 4), TEST_EQ, arr(3))}, "[1] Error: HEX length (4) must match the array length (3)\n"},
         {{cond(arr(3), TEST_LT, ex(EXPR_HEX, 0, 3))}, "[1] Error: Invalid HEX comparison operation\n"},

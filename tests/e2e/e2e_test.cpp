@@ -25,6 +25,7 @@
 // instead of comparing (review the diff before committing it).
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -371,6 +372,37 @@ TEST(e2e_encryption, openssl_decrypts_the_program_part) {
     EXPECT_NE(cipher.substr(0, 4), clear.substr(0, 4));
     // Everything from the VBF area on stays plain; only the CRC text differs.
     EXPECT_EQ(cipher.substr(vbf_offset, cipher.size() - vbf_offset - 28), clear.substr(vbf_offset, clear.size() - vbf_offset - 28));
+}
+
+// A signal while a flash file is being read removes the temporary file and
+// ends the run with status 1 before any output exists. The flash file is a
+// FIFO that nobody writes, so the run is sure to be waiting in it.
+TEST(e2e_signals, interrupted_run_leaves_no_file_behind) {
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        scratch_dir scratch;
+        write_file(scratch.run() / "t.vsc", "PROG \"slow.vbf\"\n");
+        ASSERT_EQ(mkfifo((scratch.run() / "slow.vbf").c_str(), 0600), 0);
+
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(scratch.run().c_str()) != 0) _exit(126);
+            int in = open("/dev/null", O_RDONLY);
+            dup2(in, 0);
+            execl(VENDRAK_BINARY, "vendrak", "t.vsc", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (leftover_temp_files(scratch.run()).empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(leftover_temp_files(scratch.run()).size(), 1u) << "the run never created its temporary file";
+        kill(pid, signal_number);
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        ASSERT_TRUE(WIFEXITED(wstatus)) << "killed by signal " << WTERMSIG(wstatus);
+        EXPECT_EQ(WEXITSTATUS(wstatus), 1);
+        EXPECT_EQ(leftover_temp_files(scratch.run()), std::vector<std::string>{});
+        EXPECT_FALSE(fs::exists(scratch.run() / "a.out"));
+    }
 }
 
 std::string case_name(const ::testing::TestParamInfo<std::string>& info) {
