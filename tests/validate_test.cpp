@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "parser/parser.h"
 
 namespace vendrak {
 namespace {
@@ -19,12 +20,9 @@ prim_expr ex(uint32_t kind, int32_t offset = 0, int32_t length = 0) {
 }
 prim_expr num(int32_t n) { prim_expr e = ex(EXPR_NUMBER); e.number = n; return e; }
 prim_expr var(int32_t v) { prim_expr e = ex(EXPR_VAR); e.var = v; return e; }
-prim_expr str(std::string s) { prim_expr e = ex(EXPR_STRING); e.str = std::move(s); return e; }
 prim_expr arr(int32_t n) { prim_expr e = ex(EXPR_ARRAY, 0, n); e.array.assign(n, 1); return e; }
 
 command cmd(uint32_t kind) { command c; c.kind = kind; return c; }
-command dat(uint32_t kind, uint32_t type) { command c = cmd(kind); c.type = type; return c; }
-command delay(int32_t v) { command c = cmd(CMD_DELAY); c.value = v; return c; }
 command screen(uint32_t kind, int32_t row, int32_t column, prim_expr e) {
     command c = cmd(kind); c.row = row; c.column = column; c.expr = std::move(e); return c;
 }
@@ -35,16 +33,9 @@ command cond(prim_expr l, uint32_t op, prim_expr r, uint32_t kind = CMD_IF) {
 command assign(int32_t index, prim_expr l, uint32_t op = OP_NONE, prim_expr r = ex(EXPR_NIL)) {
     command c = cmd(CMD_VAR); c.index = index; c.assign = {std::move(l), std::move(r), op}; return c;
 }
-command net(int32_t bits, int32_t rate) { command c = cmd(CMD_NET); c.id_bits = bits; c.bit_rate = rate; return c; }
-command list(uint32_t kind, int32_t n) { command c = cmd(kind); c.count = n; c.bytes.assign(n, 0); return c; }
-command prog(uint32_t kind, std::string name) { command c = cmd(kind); c.filename = std::move(name); return c; }
 
-// Validates the commands, numbered as lines 1, 2, ...; returns the message
-// of the first violation, or "" when the script passes.
-std::string check(std::vector<command> cmds) {
-    script s;
-    for (size_t i = 0; i < cmds.size(); ++i) cmds[i].line = static_cast<uint32_t>(i + 1);
-    s.commands = std::move(cmds);
+// The first violation's message, or "" when the script passes.
+std::string verdict(const script& s) {
     try {
         validate_script(s);
     } catch (const fatal_error& e) {
@@ -54,92 +45,95 @@ std::string check(std::vector<command> cmds) {
     return "";
 }
 
-struct row {
-    std::vector<command> script;
-    std::string message;
-};
+std::string check_text(const std::string& text) { return verdict(parse_script_text(text)); }
+
+// On records built by hand, numbered as lines 1, 2, ...: the sweeps over every
+// kind, and forms the parser never makes.
+std::string check(std::vector<command> cmds) {
+    script s;
+    for (size_t i = 0; i < cmds.size(); ++i) cmds[i].line = static_cast<uint32_t>(i + 1);
+    s.commands = std::move(cmds);
+    return verdict(s);
+}
+
+std::string ones(int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += " 1";
+    return out;
+}
 
 TEST(Validate, EveryRuleAndMessage) {
-    const std::string s16(16, 'x'), s17(17, 'x');
-    const row rows[] = {
+    const struct {
+        std::string script;
+        std::string message;
+    } rows[] = {
         // Data-set order; the rules follow script order, not control flow.
-        {{dat(CMD_DAT_CREATE, DAT_DID)}, "[1] Error: DAT_CREATE must follow DAT_INIT\n"},
-        {{dat(CMD_DAT_INIT, DAT_VIN), dat(CMD_DAT_CREATE, DAT_DID)},
-         "[2] Error: Inconsistent DAT_CREATE <Type>. Expected VIN got DID\n"},
-        {{dat(CMD_DAT_INIT, DAT_DID), dat(CMD_DAT_CREATE, DAT_DID), dat(CMD_DAT_CHECK, DAT_VIN)},
-         "[3] Error: Inconsistent DAT_CHECK <Type>. Expected DID got VIN\n"},
-        {{dat(CMD_DAT_INIT, DAT_VIN), dat(CMD_DAT_CREATE, DAT_VIN), dat(CMD_DAT_DELETE, DAT_VIN),
-          dat(CMD_DAT_CHECK, DAT_VIN)},
-         "[4] Error: DAT_CHECK must follow DAT_CREATE\n"},
-        {{dat(CMD_DAT_INIT, DAT_VIN), dat(CMD_DAT_DELETE, DAT_VIN)}, "[2] Error: DAT_DELETE must follow DAT_CREATE\n"},
-        {{dat(CMD_DAT_INIT, DAT_VIN), dat(CMD_DAT_CREATE, DAT_VIN), dat(CMD_DAT_DELETE, DAT_VIN), cmd(CMD_DID)},
-         "[4] Error: DID command must follow DAT_CREATE\n"},
-        {{cmd(CMD_DID)}, "[1] Error: DID command must follow DAT_CREATE\n"},
-        {{dat(CMD_DAT_INIT, DAT_VIN), dat(CMD_DAT_INIT, DAT_DID), cond(num(1), TEST_EQ, num(2)),
-          dat(CMD_DAT_CREATE, DAT_DID), cmd(CMD_ENDIF), dat(CMD_DAT_CHECK, DAT_DID), cmd(CMD_DID),
-          dat(CMD_DAT_DELETE, DAT_DID)},
-         ""},
+        {"DAT_CREATE DID 5", "[1] Error: DAT_CREATE must follow DAT_INIT\n"},
+        {"DAT_INIT VIN\nDAT_CREATE DID 5", "[2] Error: Inconsistent DAT_CREATE <Type>. Expected VIN got DID\n"},
+        {"DAT_INIT DID 1\nDAT_CREATE DID 2\nDAT_CHECK VIN", "[3] Error: Inconsistent DAT_CHECK <Type>. Expected DID got VIN\n"},
+        {"DAT_INIT VIN\nDAT_CREATE VIN\nDAT_DELETE VIN\nDAT_CHECK VIN", "[4] Error: DAT_CHECK must follow DAT_CREATE\n"},
+        {"DAT_INIT VIN\nDAT_DELETE VIN", "[2] Error: DAT_DELETE must follow DAT_CREATE\n"},
+        {"DAT_INIT VIN\nDAT_CREATE VIN\nDAT_DELETE VIN\nDID SAVE 1", "[4] Error: DID command must follow DAT_CREATE\n"},
+        {"\nDID SAVE 1", "[2] Error: DID command must follow DAT_CREATE\n"},
+        {"DAT_INIT VIN DAT_INIT DID 1 IF 1 = 2 DAT_CREATE DID 2 ENDIF DAT_CHECK DID 3 DID SAVE 1 DAT_DELETE DID 2", ""},
         // DELAY, compared unsigned.
-        {{delay(0)}, "[1] Error: DELAY out of range\n"},
-        {{delay(1), delay(1000000000)}, ""},
-        {{delay(1000000001)}, "[1] Error: DELAY out of range\n"},
-        {{delay(-1)}, "[1] Error: DELAY out of range\n"},
+        {"DELAY 0", "[1] Error: DELAY out of range\n"},
+        {"DELAY 1 DELAY 1000000000", ""},
+        {"DELAY 1000000001", "[1] Error: DELAY out of range\n"},
+        {"DELAY -1", "[1] Error: DELAY out of range\n"},
         // Screen geometry: text may run on into later rows, not past the last cell.
-        {{screen(CMD_LCD, 8, 1, str(s16)), screen(CMD_LCD, 1, 1, str(s17))}, ""},
-        {{screen(CMD_LCD, 8, 2, str(s16))}, "[1] Error: LCD string off screen\n"},
-        {{screen(CMD_HUD, 1, 32, ex(EXPR_VBAT)), screen(CMD_HLCD, 8, 16, ex(EXPR_RTC))}, ""},
-        {{screen(CMD_LCD, 1, 17, ex(EXPR_VBAT))}, "[1] Error: LCD column out of range\n"},
-        {{screen(CMD_HUD, 1, 33, ex(EXPR_VBAT))}, "[1] Error: HUD column out of range\n"},
-        {{screen(CMD_HLCD, 1, 0, ex(EXPR_VBAT))}, "[1] Error: HLCD column out of range\n"},
-        {{screen(CMD_HLCD, 0, 1, ex(EXPR_VBAT))}, "[1] Error: HLCD row out of range\n"},
-        {{screen(CMD_HUD, 9, 1, ex(EXPR_VBAT))}, "[1] Error: HUD row out of range\n"},
-        {{screen(CMD_LCD, 0, 1, num(1))}, "[1] Error: Illegal LCD string\n"},
-        {{screen(CMD_HUD, 8, 1, ex(EXPR_TEXT, 0, 32)), screen(CMD_LCD, 8, 16, ex(EXPR_TEXT, 0, -100))}, ""},
-        {{screen(CMD_HUD, 8, 1, ex(EXPR_TEXT, 0, 33))}, "[1] Error: HUD TEXT[] off screen\n"},
-        {{with_expr(CMD_LOG, ex(EXPR_KEY))}, "[1] Error: Illegal LOG string\n"},
+        {"LCD 8 1 \"0123456789abcdef\"\nLCD 1 1 \"0123456789abcdefg\"", ""},
+        {"LCD 8 2 \"0123456789abcdef\"", "[1] Error: LCD string off screen\n"},
+        {"HUD 1 32 VBAT HLCD 8 16 RTC", ""},
+        {"LCD 1 17 VBAT", "[1] Error: LCD column out of range\n"},
+        {"HUD 1 33 VBAT", "[1] Error: HUD column out of range\n"},
+        {"HLCD 1 0 VBAT", "[1] Error: HLCD column out of range\n"},
+        {"HLCD 0 1 VBAT", "[1] Error: HLCD row out of range\n"},
+        {"HUD 9 1 VBAT", "[1] Error: HUD row out of range\n"},
+        {"LCD 0 1 5", "[1] Error: Illegal LCD string\n"},
+        {"HUD 8 1 TEXT[0,32] LCD 8 16 TEXT[0,-100]", ""},
+        {"HUD 8 1 TEXT[0,33]", "[1] Error: HUD TEXT[] off screen\n"},
+        {"LOG ADD KEY", "[1] Error: Illegal LOG string\n"},
         // NET values are not tied to the network.
-        {{net(8, 10400), net(11, 125000), net(29, 500000)}, ""},
-        {{net(12, 500000)}, "[1] Error: NET CAN ID Bits value must be 11 or 29.\n"},
-        {{net(11, 250000)}, "[1] Error: NET CAN Bit Rate value must be 125000 or 500000\n"},
-        {{list(CMD_PERIODIC, 64), list(CMD_WRITE, 255)}, ""},
-        {{list(CMD_PERIODIC, 65)}, "[1] Error: Too many PERIODIC bytes\n"},
-        {{list(CMD_WRITE, 256)}, "[1] Error: Too many WRITE bytes\n"},
-        {{prog(CMD_PROG, "image.vbf.bak"), prog(CMD_PROG, "A.VBF"), prog(CMD_PROGNC, "image.bin")}, ""},
-        {{prog(CMD_PROG, "image.Vbf")}, "[1] Error: PROG Filename must have .VBF extension.\n"},
-        {{with_expr(CMD_WAITKEY, ex(EXPR_ENTER)), with_expr(CMD_WAITKEY, ex(EXPR_ANY))}, ""},
-        {{with_expr(CMD_WAITKEY, ex(EXPR_KEY))}, "[1] Error: Not a valid KEYTYPE key\n"},
-        // VAR assignments, rule by rule.
-        {{assign(15, var(1)), assign(0, ex(EXPR_NIL), OP_NONE, num(1)), assign(2, num(1), OP_XOR, var(15))}, ""},
-        {{assign(16, num(1))}, "[1] Error: Assignment VAR index out of bounds\n"},
-        {{assign(-1, num(1))}, "[1] Error: Assignment VAR index out of bounds\n"},
-        {{assign(0, var(16), OP_ADD, str("x"))}, "[1] Error: VAR index out of bounds\n"},
-        {{assign(0, num(1), OP_ADD, var(16))}, "[1] Error: VAR index out of bounds\n"},
-        {{assign(0, num(1), OP_EQUAL, num(2))}, "[1] Error: Invalid arithmetic expression\n"},
-        {{assign(0, num(1), OP_NONE, num(2))}, "[1] Error: Invalid arithmetic expression\n"},
-        // Conditions: each operand (left first), then the pair.
-        // Pairs are judged by the sweep below; here WHILE and the other operators.
-        {{cond(ex(EXPR_ENTER), TEST_LT, ex(EXPR_KEY), CMD_WHILE), cond(var(2), TEST_AND, ex(EXPR_VBAT))}, ""},
-        {{cond(var(2), TEST_GT, str("x"), CMD_WHILE)}, "[1] Error: Invalid test expression\n"},
-        {{cond(var(16), TEST_EQ, num(1))}, "[1] Error: VAR index out of bounds\n"},
-        {{cond(ex(EXPR_HEX, 0, 4), TEST_EQ, arr(3))}, "[1] Error: HEX length (4) must match the array length (3)\n"},
-        {{cond(arr(3), TEST_LT, ex(EXPR_HEX, 0, 3))}, "[1] Error: Invalid HEX comparison operation\n"},
-        {{cond(ex(EXPR_HEX, 255, 16), TEST_NE, arr(16))}, ""},
-        {{cond(ex(EXPR_HEX, 256, 1), TEST_EQ, arr(1))}, "[1] Error: Invalid HEX offset\n"},
-        {{cond(ex(EXPR_HEX, 0, 17), TEST_EQ, arr(17))}, "[1] Error: HEX length (17) must be between 1 and 16\n"},
-        {{cond(ex(EXPR_BIT, 0, -32), TEST_EQ, num(1)), cond(ex(EXPR_BIT, 0, 32), TEST_AND, num(1))}, ""},
-        {{cond(ex(EXPR_BIT, 0, 33), TEST_EQ, num(1))}, "[1] Error: BIT length (33) must be between -32 and 32\n"},
-        {{cond(ex(EXPR_BIT, 0, -33), TEST_EQ, num(1))}, "[1] Error: BIT length (-33) must be between -32 and 32\n"},
-        {{cond(ex(EXPR_BIT, 0, 0), TEST_EQ, str("x"))}, "[1] Error: BIT length must not be zero\n"},
-        {{cond(ex(EXPR_BIT, -1, 1), TEST_EQ, num(1))}, "[1] Error: Invalid BIT offset\n"},
-        {{cond(ex(EXPR_DATA, 0, 5), TEST_EQ, var(16))}, "[1] Error: DATA length (5) must be between 1 and 4\n"},
-        {{cond(num(1), TEST_EQ, ex(EXPR_DATA, 0, -1))}, "[1] Error: DATA length (-1) must be between 1 and 4\n"},
-        {{cond(ex(EXPR_UDATA, 256, 4), TEST_EQ, num(1))}, "[1] Error: Invalid UDATA offset\n"},
-        {{cond(ex(EXPR_UDATA, 0, 0), TEST_EQ, num(1))}, "[1] Error: UDATA length (0) must be between 1 and 4\n"},
-        {{cond(ex(EXPR_DTCVAL), TEST_EQ, arr(0))}, "[1] Error: ARRAY length (0) must be between 1 and 255\n"},
-        {{cond(ex(EXPR_DTCVAL), TEST_EQ, arr(256))}, "[1] Error: ARRAY length (256) must be between 1 and 255\n"},
-        {{cond(ex(EXPR_DTCVAL), TEST_EQ, ex(EXPR_ARRAY, 256, 1))}, "[1] Error: Invalid ARRAY offset\n"},
+        {"NET LIN 8 10400 NET CAN_HS 11 125000 NET CAN_FD_MS 29 500000", ""},
+        {"NET CAN_HS 12 500000", "[1] Error: NET CAN ID Bits value must be 11 or 29.\n"},
+        {"NET LIN 11 250000", "[1] Error: NET CAN Bit Rate value must be 125000 or 500000\n"},
+        {"PERIODIC MSG 10" + ones(64) + " WRITE SID" + ones(255), ""},
+        {"PERIODIC SID 10" + ones(65), "[1] Error: Too many PERIODIC bytes\n"},
+        {"WRITE MSG" + ones(256), "[1] Error: Too many WRITE bytes\n"},
+        {"PROG \"image.vbf.bak\" PROG \"A.VBF\" PROGNC \"image.bin\"", ""},
+        {"PROG \"image.Vbf\"", "[1] Error: PROG Filename must have .VBF extension.\n"},
+        {"WAITKEY ENTER WAITKEY ANY", ""},
+        {"WAITKEY KEY", "[1] Error: Not a valid KEYTYPE key\n"},
+        // VAR assignments, rule by rule; an operator is judged only between two operands.
+        {"VAR[15] = VAR[1] VAR[0] = NIL = 1 VAR[2] = 1 ^ VAR[15]", ""},
+        {"VAR[16] = 1", "[1] Error: Assignment VAR index out of bounds\n"},
+        {"VAR[-1] = 1", "[1] Error: Assignment VAR index out of bounds\n"},
+        {"VAR[0] = VAR[16] + \"x\"", "[1] Error: VAR index out of bounds\n"},
+        {"VAR[0] = 1 + VAR[16]", "[1] Error: VAR index out of bounds\n"},
+        {"VAR[0] = 1 = 2", "[1] Error: Invalid arithmetic expression\n"},
+        // Conditions: each operand (left first), then the pair; pairs are swept below.
+        {"WHILE ENTER < KEY IF VAR[2] & VBAT", ""},
+        {"WHILE VAR[2] > \"x\"", "[1] Error: Invalid test expression\n"},
+        {"IF VAR[16] = 1", "[1] Error: VAR index out of bounds\n"},
+        {"IF HEX[0,4] = {1,2,3}", "[1] Error: HEX length (4) must match the array length (3)\n"},
+        {"IF {1,2,3} < HEX[0,3]", "[1] Error: Invalid HEX comparison operation\n"},
+        {"IF HEX[255,16] ! {" + ones(16) + "}", ""},
+        {"IF HEX[256,1] = {1}", "[1] Error: Invalid HEX offset\n"},
+        {"IF HEX[0,17] = {1}", "[1] Error: HEX length (17) must be between 1 and 16\n"},
+        {"IF BIT[0,-32] = 1 IF BIT[255,32] & 1", ""},
+        {"IF BIT[0,33] = 1", "[1] Error: BIT length (33) must be between -32 and 32\n"},
+        {"IF BIT[0,-33] = 1", "[1] Error: BIT length (-33) must be between -32 and 32\n"},
+        {"IF BIT[0,0] = \"x\"", "[1] Error: BIT length must not be zero\n"},
+        {"IF BIT[-1,1] = 1", "[1] Error: Invalid BIT offset\n"},
+        {"IF DATA[0,5] = VAR[16]", "[1] Error: DATA length (5) must be between 1 and 4\n"},
+        {"IF 1 = DATA[0,-1]", "[1] Error: DATA length (-1) must be between 1 and 4\n"},
+        {"IF UDATA[256,4] = 1", "[1] Error: Invalid UDATA offset\n"},
+        {"IF UDATA[0,0] = 1", "[1] Error: UDATA length (0) must be between 1 and 4\n"},
+        {"IF DTCVAL = {}", "[1] Error: ARRAY length (0) must be between 1 and 255\n"},
+        {"IF DTCVAL = {" + ones(256) + "}", "[1] Error: ARRAY length (256) must be between 1 and 255\n"},
     };
-    for (const row& r : rows) EXPECT_EQ(check(r.script), r.message) << "expected: " << r.message;
+    for (const auto& r : rows) EXPECT_EQ(check_text(r.script), r.message) << r.script;
 }
 
 // Kinds whose own operand checks pass with offset 0, length 1.
@@ -173,6 +167,8 @@ TEST(Validate, OperandSets) {
         EXPECT_EQ(check({screen(CMD_HLCD, 1, 1, sample(k))}), in_display ? "" : "[1] Error: Illegal HLCD string\n")
             << k;
     }
+    EXPECT_EQ(check({assign(0, num(1), OP_NONE, num(2))}), "[1] Error: Invalid arithmetic expression\n");
+    EXPECT_EQ(check({cond(ex(EXPR_DTCVAL), TEST_EQ, ex(EXPR_ARRAY, 256, 1))}), "[1] Error: Invalid ARRAY offset\n");
 }
 
 }  // namespace
