@@ -1,19 +1,29 @@
 # The two commands of a new user: `make run` and `make test`.
 BUILD   ?= build
+ASAN    ?= build-asan
 RELEASE ?= build-release
 JOBS    ?= 2
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
+# The sanitizer build uses clang when it is there, so every test run also
+# proves the code warning-free under a second compiler.
+ASAN_CXX  := $(or $(shell command -v clang++ 2>/dev/null),$(CXX))
 
 # The main example: a flash job with its listing and summary line.
 EXAMPLE ?= flash_job.vsc
 
-.PHONY: all build release run test clean
+.PHONY: all build asan release run test clean
 
 all: build
 
 build:
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The whole suite again under AddressSanitizer (with leak detection) and
+# UndefinedBehaviorSanitizer; any report fails the run.
+asan:
+	CXX=$(ASAN_CXX) cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVENDRAK_SANITIZE=ON
+	cmake --build $(ASAN) -j $(JOBS)
 
 release:
 	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF
@@ -24,8 +34,10 @@ release:
 run: release
 	cd examples && ../$(RELEASE)/vendrak -v -o ../$(RELEASE)/example.bin $(EXAMPLE) </dev/null
 
-test: build
+test: build asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(RELEASE)
+	rm -rf $(BUILD) $(ASAN) $(RELEASE)
