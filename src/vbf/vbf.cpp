@@ -26,7 +26,7 @@ constexpr size_t max_key_hash_length = 127;
 constexpr size_t max_list_entries = 1000;
 // Data bytes move through one buffer of this size: memory stays fixed
 // whatever the size of the file.
-constexpr size_t copy_block_size = 64 * 1024;
+constexpr size_t copy_block_size = 256 * 1024;
 
 struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
