@@ -1,4 +1,4 @@
-// Parser tests, part 2: expressions and every statement form.
+// Parser tests for expressions and every statement form.
 #include "parser_test.h"
 
 namespace vendrak::testing {

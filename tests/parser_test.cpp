@@ -1,5 +1,5 @@
-// Parser tests, part 1: character source and line numbers, DEFINE
-// substitution, tokens and numbers. Statements and expressions are in
+// Parser tests for the reader and tokenizer: character source and line numbers,
+// DEFINE substitution, tokens and numbers. Statements and expressions are in
 // parser_statement_test.cpp.
 #include "parser_test.h"
 

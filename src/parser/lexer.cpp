@@ -261,7 +261,12 @@ void lexer::readtok() {
     }
     bool chained = subst_ != no_subst;
     for (;;) {
-        if (!skip_space() || !scan()) return;
+        if (!skip_space() || !scan()) {
+            // A line break ended a DEFINE value; the caller ignores the token,
+            // but a comment may have overwritten its first byte.
+            tok_len_ = std::strlen(tok_);
+            return;
+        }
         tok_[tokpos_] = '\0';
         tok_len_ = std::strlen(tok_);
         if (!substitute(chained)) return;
