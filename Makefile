@@ -26,7 +26,7 @@ asan:
 	cmake --build $(ASAN) -j $(JOBS)
 
 release:
-	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF
+	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=OFF
 	cmake --build $(RELEASE) -j $(JOBS) --target vendrak
 
 # Compiles the main example in examples/ (where its VBF files are) into

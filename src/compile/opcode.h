@@ -5,7 +5,7 @@
 //
 //   byte  0   1   2   3   4   5   6   7   8   9  10  11  12  13  14  15
 //       +-------+-----------------------------------------------+-------+
-//       | code  |  operands (per operation, see compile.cpp)    |  0 0  |
+//       | code  |  operands (per operation, see encode.cpp)    |  0 0  |
 //       +-------+-----------------------------------------------+-------+
 //
 // An expression operand is 5 bytes at the offset its operation gives:

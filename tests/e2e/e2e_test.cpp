@@ -3,6 +3,8 @@
 // A case folder holds
 //   args          command-line arguments, one per line (program name left out)
 //   in/           files copied into a fresh, empty run directory
+//   copy          more files for the run directory, one source-tree path a
+//                 line (the bundled examples are checked this way)
 //   status        expected exit status (0 when missing)
 //   stdout        expected standard output (empty when missing); the CRC of
 //                 the summary line is written as CRC:0x????????
@@ -280,6 +282,16 @@ private:
     fs::path path_;
 };
 
+// Fills a run directory with the case's inputs.
+void prepare(const fs::path& case_dir, const fs::path& run_dir) {
+    if (fs::exists(case_dir / "in")) fs::copy(case_dir / "in", run_dir, fs::copy_options::recursive);
+    for (const std::string& path : read_args(case_dir / "copy")) {
+        fs::path source = fs::path(SOURCE_ROOT) / path;
+        ASSERT_TRUE(fs::exists(source)) << source;
+        fs::copy(source, run_dir / source.filename());
+    }
+}
+
 class e2e : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(e2e, matches_expectations) {
@@ -291,7 +303,7 @@ TEST_P(e2e, matches_expectations) {
     const bool output_is_local = !output_name.empty() && output_name[0] != '/';
 
     scratch_dir scratch;
-    if (fs::exists(dir / "in")) fs::copy(dir / "in", scratch.run(), fs::copy_options::recursive);
+    prepare(dir, scratch.run());
     run_result r = run_vendrak(scratch.run(), args);
     const std::string out = mask_summary(r.out);
     EXPECT_EQ(leftover_temp_files(scratch.run()), std::vector<std::string>{}) << "temporary VBF file left behind";
@@ -332,7 +344,7 @@ TEST_P(e2e, matches_expectations) {
 
         // Once more, beside an output file that must survive unchanged.
         scratch_dir again;
-        if (fs::exists(dir / "in")) fs::copy(dir / "in", again.run(), fs::copy_options::recursive);
+        prepare(dir, again.run());
         fs::path existing = again.run() / output_name;
         if (fs::exists(existing.parent_path())) {
             const std::string sentinel = "an earlier container\n";
