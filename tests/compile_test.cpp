@@ -199,7 +199,7 @@ void PrintTo(const step& s, std::ostream* os) { *os << s.code << ">" << s.target
 program compile(std::vector<command> cmds) {
     script s;
     for (size_t i = 0; i < cmds.size(); ++i) cmds[i].line = static_cast<uint32_t>(i + 1);
-    s.commands = std::move(cmds);
+    s.commands.assign(std::make_move_iterator(cmds.begin()), std::make_move_iterator(cmds.end()));
     program p;
     compile_script(s, p);
     return p;

@@ -52,7 +52,7 @@ std::string check_text(const std::string& text) { return verdict(parse_script_te
 std::string check(std::vector<command> cmds) {
     script s;
     for (size_t i = 0; i < cmds.size(); ++i) cmds[i].line = static_cast<uint32_t>(i + 1);
-    s.commands = std::move(cmds);
+    s.commands.assign(std::make_move_iterator(cmds.begin()), std::make_move_iterator(cmds.end()));
     return verdict(s);
 }
 

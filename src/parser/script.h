@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -231,7 +232,7 @@ struct command {
 // record, text and array; a flash-file entry of the code generator copies the
 // file name it needs.
 struct script {
-    std::vector<command> commands;
+    std::deque<command> commands;  // a deque: appending never moves the records already parsed
 };
 
 }  // namespace vendrak
