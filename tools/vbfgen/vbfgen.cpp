@@ -162,10 +162,14 @@ options parse_options(int argc, char** argv) {
             o.sections.push_back(parse_pair(next(), true));
         } else if (arg == "--data") {
             const std::string kind = next();
-            if (kind == "random") o.data = data_kind::random;
-            else if (kind == "counter") o.data = data_kind::counter;
-            else if (kind == "zero") o.data = data_kind::constant, o.constant = 0;
-            else if (kind.starts_with("byte=")) {
+            if (kind == "random") {
+                o.data = data_kind::random;
+            } else if (kind == "counter") {
+                o.data = data_kind::counter;
+            } else if (kind == "zero") {
+                o.data = data_kind::constant;
+                o.constant = 0;
+            } else if (kind.starts_with("byte=")) {
                 const uint32_t v = parse_u32(kind.substr(5), false);
                 if (v > 0xFF) die("byte value beyond 0xFF: " + kind);
                 o.data = data_kind::constant;
