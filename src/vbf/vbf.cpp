@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/fatal.h"
 #include "vbf/crc32.h"
 
@@ -390,11 +391,6 @@ private:
     uint64_t size_ = 0;
 };
 
-uint32_t get_u32be(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-           static_cast<uint32_t>(p[3]);
-}
-
 }  // namespace
 
 int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::FILE* messages, uint64_t limit) {
@@ -460,8 +456,8 @@ int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::F
         const size_t head_size = std::fread(head, 1, sizeof head, in.get());
         if (head_size == 0) break;
         crc = crc32_update(crc, head, head_size);
-        const uint32_t start = get_u32be(head);
-        const uint32_t length = get_u32be(head + 4);
+        const uint32_t start = get_u32be(head, 0);
+        const uint32_t length = get_u32be(head, 4);
         const auto omit = omit_length.find(start);
         const bool kept = omit == omit_length.end() || omit->second < length;
         if (kept) writer.write(head, head_size);
