@@ -24,7 +24,7 @@ if [ ! -x /usr/bin/time ]; then
 fi
 
 echo "== building Release into $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON >/dev/null
 ninja -C "$build" vendrak vbfgen >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vendrak-bench.XXXXXX")
