@@ -412,7 +412,7 @@ TEST_F(VbfTest, OutputLimit) {
 TEST_F(VbfTest, ReferenceFile) {
     const char* root = std::getenv("VENDRAK_SOURCE_DIR");
     const fs::path source = root ? fs::path(root) : fs::path(__FILE__).parent_path().parent_path();
-    const fs::path path = source.parent_path() / "shared" / "corpus" / "vbf" / "reference.vbf";
+    const fs::path path = source / "tests" / "data" / "reference.vbf";
     ASSERT_TRUE(fs::exists(path)) << path;
 
     std::string data = "\x00\x01\x00\x00" "\x00\x00\x00\xFE"s;
