@@ -310,7 +310,8 @@ std::string listing(const inspection& r) {
     out += format("code        offset %u, size %u (%zu instructions)\n", h.code_offset, h.code_size, r.program.size());
     out += format("strings     offset %u, size %u\n", h.string_offset, h.string_size);
     out += format("data        offset %u, size %u\n", h.data_offset, h.data_size);
-    out += format("vbf         offset %u, size %u (%zu images)\n", h.vbf_offset, h.vbf_size, r.images.size());
+    out += format("vbf         offset %u, size %u (%zu image%s)\n", h.vbf_offset, h.vbf_size, r.images.size(),
+                  r.images.size() == 1 ? "" : "s");
     if (c.crc_text_ok)
         out += format("trailer     CRC 0x%08X (computed 0x%08X), maker \"%s\"\n", c.stored_crc, c.computed_crc,
                       c.maker_tag.c_str());
@@ -349,8 +350,9 @@ std::string script_text(const inspection& r, const std::string& image_dir) {
     if (!problems.empty()) throw std::runtime_error(problems.front());
     const container_view& c = r.container;
     return format("; decompiled from %s by vendrak-inspect: %zu instructions, %llu string bytes, %llu data bytes, "
-                  "%zu images\n",
-                  shown(r.name).c_str(), r.program.size(), ull{c.strings.size}, ull{c.data.size}, r.images.size()) +
+                  "%zu image%s\n",
+                  shown(r.name).c_str(), r.program.size(), ull{c.strings.size}, ull{c.data.size}, r.images.size(),
+                  r.images.size() == 1 ? "" : "s") +
            script.text;
 }
 
@@ -395,23 +397,29 @@ int inspect_main(int argc, const char* const* argv, std::FILE* out, std::FILE* e
 
     const inspection r = inspect_container(std::move(bytes), o.container);
     for (const std::string& d : r.defects) std::fprintf(err, "defect: %s\n", d.c_str());
-    const std::string verdict =
-        r.defects.empty() ? "valid container\n" : format("%zu defect%s\n", r.defects.size(), r.defects.size() == 1 ? "" : "s");
-
     if (!o.script && !o.quiet) std::fputs((listing(r) + "\n").c_str(), out);
+
+    bool written = true;
     if ((o.script || o.extract) && !r.defects.empty()) {
         std::fprintf(err, "vendrak-inspect: %s has defects: no script and no images written\n", o.container.c_str());
-        return 1;
+        written = false;
+    } else if (o.script || o.extract) {
+        try {
+            // The script first: a directory it cannot name stops the run
+            // before any file is written.
+            const std::string script = o.script ? script_text(r, o.extract_dir) : std::string{};
+            if (o.extract) extract_images(r, o.extract_dir);
+            std::fputs(script.c_str(), out);
+        } catch (const std::exception& e) {
+            std::fprintf(err, "vendrak-inspect: %s\n", e.what());
+            written = false;
+        }
     }
-    try {
-        if (o.extract) extract_images(r, o.extract_dir);
-        if (o.script) std::fputs(script_text(r, o.extract_dir).c_str(), out);
-    } catch (const std::exception& e) {
-        std::fprintf(err, "vendrak-inspect: %s\n", e.what());
-        return 1;
+    if (!o.script) {
+        const size_t n = r.defects.size();
+        std::fputs(n == 0 ? "valid container\n" : format("%zu defect%s\n", n, n == 1 ? "" : "s").c_str(), out);
     }
-    if (!o.script) std::fputs(verdict.c_str(), out);
-    return r.defects.empty() ? 0 : 1;
+    return r.defects.empty() && written ? 0 : 1;
 }
 
 }  // namespace vendrak::inspect
