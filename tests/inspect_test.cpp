@@ -11,8 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "aes/aes.h"
+#include "compile/compile.h"
 #include "driver/container.h"
+#include "inspect/flow.h"
 #include "inspect/inspect.h"
+#include "parser/parser.h"
 
 namespace {
 
@@ -110,6 +113,32 @@ TEST(inspect, decrypts_a_container_written_with_aes) {
     EXPECT_EQ(r.defects, std::vector<std::string>{});
     ASSERT_EQ(r.program.size(), 3u);
     EXPECT_EQ(vendrak::inspect::instruction_text(r.program[0]), "LCD 1 1 \"HI\"");
+}
+
+// Scripts that decompile into themselves: IF, ELSE, ENDIF, DO, ENDDO and
+// WHILE come back where the jumps follow their pattern, a GOTO that leaves
+// its enclosing IF stays a GOTO to a label named by its address.
+TEST(inspect, rebuilds_the_block_statements) {
+    const char* scripts[] = {
+        "IF VAR[1] = 1\n  GETKEY\nELSE\n  GETTIME\nENDIF\n",
+        "IF VAR[1] = 1\nELSE\nELSE\nENDIF\n",
+        "DO\n  IF KEY = ESCAPE\n    ENDDO\n  ENDIF\nWHILE KEY != ENTER\n",
+        "DO\n  DO\n    ENDDO\n  WHILE VAR[1] = 1\nWHILE VAR[2] = 2\n",
+        "IF VAR[1] = 1\n  IF VAR[2] = 2\n    GOTO L0070\n  ENDIF\n  GETKEY\nENDIF\nGETTIME\nL0070:\nGOSUB L0070\n",
+    };
+    for (const char* script : scripts) {
+        vendrak::program compiled;
+        vendrak::compile_script(vendrak::parse_script_text(script), compiled);
+        const vendrak::inspect::program_tables tables{compiled.string_table, compiled.data_table};
+        std::vector<vendrak::inspect::decoded_instruction> program;
+        std::vector<std::string> problems;
+        for (const vendrak::instruction& insn : compiled.instructions)
+            program.push_back(vendrak::inspect::decode_instruction(insn.opcode, insn.address, tables, problems));
+        const auto decompiled = vendrak::inspect::decompile(
+            program, [](uint32_t) { return std::string("x.vbf"); }, problems);
+        EXPECT_EQ(problems, std::vector<std::string>{});
+        EXPECT_EQ(decompiled.text, script);
+    }
 }
 
 struct damage {
