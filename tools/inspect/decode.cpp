@@ -1,5 +1,6 @@
 #include "inspect/decode.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -48,6 +49,8 @@ constexpr std::string_view expr_words[] = {
 static_assert(std::size(expr_words) == EXPR_RTC + 1);
 
 constexpr uint32_t max_key_bytes = 32;
+// A string token holds at most 1023 characters with its two quotes.
+constexpr size_t max_script_text = 1021;
 // The screen: 8 rows of 16 cells (LCD, HLCD) or 32 cells (HUD).
 constexpr int32_t screen_rows = 8;
 
@@ -120,7 +123,10 @@ public:
         return code;
     }
 
-    // The NUL-terminated text at the string-table offset held at `at`.
+    // The NUL-terminated text at the string-table offset held at `at`. No
+    // script string is longer than a token allows, so the search for the
+    // NUL stops there: each text costs at most that much, however many
+    // instructions point into one long run of bytes.
     std::string text(size_t at) {
         const uint32_t offset = u16(at);
         const auto strings = tables_.strings;
@@ -128,10 +134,14 @@ public:
             problem(format("string offset %u lies outside the string table (%zu bytes)", offset, strings.size()));
             return {};
         }
+        const size_t limit = std::min<size_t>(strings.size(), offset + max_script_text + 1);
         size_t end = offset;
-        while (end < strings.size() && strings[end] != 0) ++end;
+        while (end < limit && strings[end] != 0) ++end;
         if (end == strings.size())
             problem(format("the text at string offset %u has no NUL before the end of the string table", offset));
+        else if (end == limit)
+            problem(format("the text at string offset %u is longer than the %zu characters of a script string",
+                           offset, max_script_text));
         return std::string(strings.begin() + offset, strings.begin() + static_cast<std::ptrdiff_t>(end));
     }
 
