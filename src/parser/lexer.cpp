@@ -178,6 +178,7 @@ void lexer::readnextc() {
     }
     if (nextc_ == '\n') ++new_line_;
     nextc_ = source_.get();
+    if (nextc_ >= 0) ++script_bytes_;
 }
 
 // Appends the look-ahead character to the token; carriage returns after it
@@ -290,6 +291,9 @@ bool lexer::substitute(bool chained) {
     if (found == define_index_.end()) return false;
     define_pair& pair = defines_[found->second];
     if (pair.chain == chain_) return false;
+    substituted_ += pair.value->size();
+    if (substituted_ > substitution_allowance + substitution_factor * script_bytes_)
+        fail(out_stream::err, "[%d] Error: DEFINE substitutions too long\n", token_line());
     pair.chain = chain_;
     subst_ = found->second;
     subst_text_ = pair.value;

@@ -153,6 +153,15 @@ private:
     std::vector<define_pair> defines_;
     std::unordered_map<std::string, size_t, string_hash, std::equal_to<>> define_index_;
     uint64_t chain_ = 1;
+
+    // A value that names another value twice doubles it, so a few lines of
+    // DEFINE could make the reader deliver text without end. The value text
+    // all substitutions of one script deliver is limited to a fixed allowance
+    // plus a multiple of the bytes read from the script so far.
+    static constexpr uint64_t substitution_allowance = uint64_t{1} << 20;
+    static constexpr uint64_t substitution_factor = 64;
+    uint64_t script_bytes_ = 0;
+    uint64_t substituted_ = 0;
 };
 
 }  // namespace vendrak
