@@ -15,6 +15,7 @@
 #include "inspect/text.h"
 #include "parser/parser.h"
 #include "validate/validate.h"
+#include "vbf/vbf.h"
 
 namespace vendrak::inspect {
 namespace {
@@ -331,7 +332,7 @@ std::string listing(const inspection& r) {
         out += "\n";
         for (const std::string& line : image.lines) out += "    " + shown(line) + "\n";
         for (const image_section& s : image.sections)
-            out += format("    section 0x%08X, %u bytes, block checksum 0x%04X\n", s.address, s.length,
+            out += format("    kept section 0x%08X, %u bytes, block checksum 0x%04X\n", s.address, s.length,
                           s.block_checksum);
         out += "    ENDOFVBF\n";
     }
@@ -383,14 +384,23 @@ int inspect_main(int argc, const char* const* argv, std::FILE* out, std::FILE* e
         return 0;
     }
 
-    std::ifstream in(o.container, std::ios::binary);
+    // A container is a regular file below 2 GiB; a device or a pipe could
+    // be read without end.
     std::error_code ec;
-    if (!in || std::filesystem::is_directory(o.container, ec)) {
-        std::fprintf(err, "vendrak-inspect: cannot read \"%s\"\n", o.container.c_str());
+    if (!std::filesystem::is_regular_file(o.container, ec)) {
+        std::fprintf(err, "vendrak-inspect: cannot read \"%s\": %s\n", o.container.c_str(),
+                     std::filesystem::exists(o.container, ec) ? "not a regular file" : "no such file");
         return 1;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    const uintmax_t size = std::filesystem::file_size(o.container, ec);
+    if (!ec && size >= max_file_size) {
+        std::fprintf(err, "vendrak-inspect: \"%s\" is larger than any container (2 GiB)\n", o.container.c_str());
+        return 1;
+    }
+    std::ifstream in(o.container, std::ios::binary);
+    std::vector<uint8_t> bytes;
+    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (ec || !in || in.bad()) {
         std::fprintf(err, "vendrak-inspect: cannot read \"%s\"\n", o.container.c_str());
         return 1;
     }
