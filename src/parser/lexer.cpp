@@ -176,7 +176,9 @@ void lexer::readnextc() {
         nextc_ = subst_nextc_;
         return;
     }
-    if (nextc_ == '\n') ++new_line_;
+    // Line numbers stop at the largest int: a script of more lines reports
+    // that number for every later line.
+    if (nextc_ == '\n' && new_line_ < std::numeric_limits<int>::max() - line_) ++new_line_;
     nextc_ = source_.get();
     if (nextc_ >= 0) ++script_bytes_;
 }
