@@ -13,6 +13,7 @@
 #include "common/bytes.h"
 #include "common/fatal.h"
 #include "vbf/crc32.h"
+#include "vbf/image.h"
 
 namespace vendrak {
 
@@ -33,32 +34,6 @@ struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
-
-struct address_range {
-    uint32_t start = 0;
-    uint32_t length = 0;
-};
-
-// The header record: every field at its default until an item sets it.
-struct vbf_header {
-    std::string sw_part_number;
-    uint32_t sw_part_type = 0;
-    uint32_t prog_type = 0;
-    uint32_t data_format_identifier = 0;
-    uint32_t network = 0;
-    uint32_t network_sub = 0;
-    uint32_t ecu_address[3] = {0, 0, 0};
-    uint32_t frame_format = 0;
-    uint32_t call = 0xFFFFFFFF;
-    uint32_t file_checksum = 0;
-    uint32_t ctp_crc32 = 0;
-    uint16_t description[2] = {0, 0};
-    uint32_t datproc_method = 0;
-    uint32_t datproc_param = 0;
-    std::string public_key_hash;
-    std::vector<address_range> erase;
-    std::vector<address_range> omit;
-};
 
 // Only bytes 0x21..0x7E count in the text part; blanks, line breaks, other
 // control bytes and bytes from 0x7F on are dropped wherever they stand.
@@ -177,25 +152,10 @@ number read_number(std::string_view item, size_t at) {
     return {result, i};
 }
 
-struct keyword {
-    std::string_view text;
-    uint32_t code;
-};
-
-constexpr keyword sw_part_types[] = {{"CARCFG", 1}, {"CUSTOM", 2}, {"DATA", 3}, {"EXE", 4},   {"GBL", 5},
-                                     {"SBL", 6},    {"SIGCFG", 7}, {"TEST", 8}, {"BOOT", 9}};
-constexpr keyword prog_types[] = {{"FORD", 0}, {"STELLANTIS", 1}};
-constexpr keyword networks[] = {{"CAN_HS", 1}, {"CAN_MS", 2}};
-// The sub-network codes go on where the primary network codes stop.
-constexpr keyword sub_networks[] = {{"SUB_MOST", 3}, {"SUB_CAN1", 4}, {"SUB_CAN2", 5},
-                                    {"SUB_LIN1", 6}, {"SUB_LIN2", 7}, {"SUB_OTHER", 8}};
-constexpr keyword frame_formats[] = {{"CAN_STANDARD", 1}, {"CAN_EXTENDED", 2}};
-constexpr keyword datproc_methods[] = {{"WLP3", 1}, {"WLP2", 2}, {"AUTH", 3}};
-
 // A keyword matches when the value begins with it; an unknown keyword leaves
 // the field as it was.
 template <size_t N>
-void set_code(uint32_t& field, std::string_view value, const keyword (&table)[N]) {
+void set_code(uint32_t& field, std::string_view value, const vbf_keyword (&table)[N]) {
     for (const auto& k : table) {
         if (value.starts_with(k.text)) {
             field = k.code;
@@ -339,36 +299,6 @@ constexpr header_key header_keys[] = {
      }},
 };
 
-uint64_t range_key(uint32_t start, uint32_t length) { return static_cast<uint64_t>(start) << 32 | length; }
-
-// The text lines of the image, up to and including "data".
-std::string image_text(const vbf_header& h) {
-    using ul = unsigned long;
-    std::string text;
-    text += format("sw_part_number=%s\n", h.sw_part_number.c_str());
-    text += format("sw_part_type=%lu\n", ul{h.sw_part_type});
-    text += format("prog_type=%lu\n", ul{h.prog_type});
-    text += format("data_format_identifier=0x%lX\n", ul{h.data_format_identifier});
-    text += format("network=%lu,%lu\n", ul{h.network}, ul{h.network_sub});
-    text += format("ecu_address=0x%lX,0x%02lX,0x%02lX\n", ul{h.ecu_address[0]}, ul{h.ecu_address[1]},
-                   ul{h.ecu_address[2]});
-    text += format("frame_format=%lu\n", ul{h.frame_format});
-    text += format("call=0x%08lX\n", ul{h.call});
-    text += format("file_checksum=0x%08lX\n", ul{h.file_checksum});
-    text += format("ctp_checksum=0x%08lX\n", ul{h.ctp_crc32});
-    text += format("description=0x%04X,0x%04X\n", unsigned{h.description[0]}, unsigned{h.description[1]});
-    text += format("datproc_method=%lu\n", ul{h.datproc_method});
-    text += format("datproc_param=%lu\n", ul{h.datproc_param});
-    text += format("public_key_hash=%s\n", h.public_key_hash.c_str());
-    // An erase entry that the omit list repeats exactly is not listed.
-    std::unordered_set<uint64_t> omitted;
-    for (const auto& o : h.omit) omitted.insert(range_key(o.start, o.length));
-    for (const auto& e : h.erase)
-        if (!omitted.contains(range_key(e.start, e.length)))
-            text += format("erase=0x%08lX,0x%08lX\n", ul{e.start}, ul{e.length});
-    text += "data\n";
-    return text;
-}
 
 // Appends to `out`, counting its size so that no write makes it reach `limit`.
 class image_writer {

@@ -24,19 +24,10 @@ constexpr size_t max_part_number = 31;
 constexpr size_t max_key_hash = 127;
 constexpr size_t max_erase_entries = 1000;
 
-// Header keywords by code, as the converter reads them; "" where a code has
-// no keyword (0 is the default, written by leaving the item out).
-constexpr std::string_view part_types[] = {"",    "CARCFG", "CUSTOM", "DATA", "EXE",
-                                           "GBL", "SBL",    "SIGCFG", "TEST", "BOOT"};
-constexpr std::string_view prog_types[] = {"", "STELLANTIS"};
-constexpr std::string_view networks[] = {"", "CAN_HS", "CAN_MS"};
-constexpr std::string_view sub_networks[] = {"", "", "", "SUB_MOST", "SUB_CAN1", "SUB_CAN2", "SUB_LIN1", "SUB_LIN2",
-                                             "SUB_OTHER"};
-constexpr std::string_view frame_formats[] = {"", "CAN_STANDARD", "CAN_EXTENDED"};
-constexpr std::string_view datproc_methods[] = {"", "WLP3", "WLP2", "AUTH"};
-
-bool has_keyword(std::span<const std::string_view> list, uint32_t code) {
-    return code == 0 || (code < list.size() && !list[code].empty());
+// 0 is the default, written by leaving the item out; any other code needs
+// the keyword that gives it.
+bool has_keyword(std::span<const vbf_keyword> table, uint32_t code) {
+    return code == 0 || !keyword_of(table, code).empty();
 }
 
 // The keys of the fixed text lines, in their order.
@@ -81,7 +72,7 @@ std::string value_problem(const image_header& h) {
         return format("sw_part_number \"%s\" is no text the converter keeps", shown(h.sw_part_number).c_str());
     if (!valid_text(h.public_key_hash) || h.public_key_hash.size() > max_key_hash)
         return format("public_key_hash \"%s\" is no text the converter keeps", shown(h.public_key_hash).c_str());
-    if (!has_keyword(part_types, h.sw_part_type)) return format("sw_part_type %u has no keyword", h.sw_part_type);
+    if (!has_keyword(sw_part_types, h.sw_part_type)) return format("sw_part_type %u has no keyword", h.sw_part_type);
     if (!has_keyword(prog_types, h.prog_type)) return format("prog_type %u has no keyword", h.prog_type);
     if (!has_keyword(networks, h.network)) return format("network %u has no keyword", h.network);
     if (!has_keyword(sub_networks, h.network_sub)) return format("sub-network %u has no keyword", h.network_sub);
@@ -118,28 +109,6 @@ std::array<uint8_t, 4> forcing_bytes(uint32_t reg, uint32_t final_reg) {
 }
 
 }  // namespace
-
-std::string image_text(const image_header& h) {
-    std::string text;
-    text += format("sw_part_number=%s\n", h.sw_part_number.c_str());
-    text += format("sw_part_type=%lu\n", ul{h.sw_part_type});
-    text += format("prog_type=%lu\n", ul{h.prog_type});
-    text += format("data_format_identifier=0x%lX\n", ul{h.data_format_identifier});
-    text += format("network=%lu,%lu\n", ul{h.network}, ul{h.network_sub});
-    text += format("ecu_address=0x%lX,0x%02lX,0x%02lX\n", ul{h.ecu_address[0]}, ul{h.ecu_address[1]},
-                   ul{h.ecu_address[2]});
-    text += format("frame_format=%lu\n", ul{h.frame_format});
-    text += format("call=0x%08lX\n", ul{h.call});
-    text += format("file_checksum=0x%08lX\n", ul{h.file_checksum});
-    text += format("ctp_checksum=0x%08lX\n", ul{h.ctp_crc32});
-    text += format("description=0x%04X,0x%04X\n", unsigned{h.description[0]}, unsigned{h.description[1]});
-    text += format("datproc_method=%lu\n", ul{h.datproc_method});
-    text += format("datproc_param=%lu\n", ul{h.datproc_param});
-    text += format("public_key_hash=%s\n", h.public_key_hash.c_str());
-    for (const auto& [start, length] : h.erase) text += format("erase=0x%08lX,0x%08lX\n", ul{start}, ul{length});
-    text += "data\n";
-    return text;
-}
 
 bool read_image(std::span<const uint8_t> area, uint64_t offset, const std::function<bool(uint64_t)>& is_boundary,
                 image_info& image, std::string& problem) {
@@ -200,7 +169,7 @@ bool read_image(std::span<const uint8_t> area, uint64_t offset, const std::funct
         std::string_view e = std::string_view(image.lines[i]);
         if (e.starts_with("erase=")) e.remove_prefix(6);
         const uint32_t start = take_number(e);
-        h.erase.emplace_back(start, take_number(e));
+        h.erase.push_back({start, take_number(e)});
     }
 
     // Every line must be exactly what the converter writes for its values.
@@ -254,20 +223,20 @@ std::vector<uint8_t> rebuild_vbf(const image_info& image, std::span<const uint8_
     auto item = [&](const std::string& s) { text += "    " + s + ";\n"; };
     // A final double quote is removed from the text, so one is always added.
     if (!h.sw_part_number.empty()) item("sw_part_number=\"" + h.sw_part_number + "\"");
-    if (h.sw_part_type != 0) item("sw_part_type=" + std::string(part_types[h.sw_part_type]));
-    if (h.prog_type != 0) item("prog_type=" + std::string(prog_types[h.prog_type]));
+    if (h.sw_part_type != 0) item("sw_part_type=" + std::string(keyword_of(sw_part_types, h.sw_part_type)));
+    if (h.prog_type != 0) item("prog_type=" + std::string(keyword_of(prog_types, h.prog_type)));
     if (h.data_format_identifier != 0) item(format("data_format_identifier=0x%X", h.data_format_identifier));
     // The sub-network keyword is read at a fixed place, after a primary
     // keyword of six characters; six other letters leave the primary at 0.
     if (h.network_sub != 0) {
-        const std::string primary = h.network != 0 ? std::string(networks[h.network]) : "NONE__";
-        item("network={" + primary + "," + std::string(sub_networks[h.network_sub]) + "}");
+        const std::string primary = h.network != 0 ? std::string(keyword_of(networks, h.network)) : "NONE__";
+        item("network={" + primary + "," + std::string(keyword_of(sub_networks, h.network_sub)) + "}");
     } else if (h.network != 0) {
-        item("network=" + std::string(networks[h.network]));
+        item("network=" + std::string(keyword_of(networks, h.network)));
     }
     if (h.ecu_address[0] != 0 || h.ecu_address[1] != 0 || h.ecu_address[2] != 0)
         item(format("ecu_address={0x%X,0x%X,0x%X}", h.ecu_address[0], h.ecu_address[1], h.ecu_address[2]));
-    if (h.frame_format != 0) item("frame_format=" + std::string(frame_formats[h.frame_format]));
+    if (h.frame_format != 0) item("frame_format=" + std::string(keyword_of(frame_formats, h.frame_format)));
     if (h.call != 0xFFFFFFFF) item(format("call=0x%08X", h.call));
     item(format("file_checksum=0x%08X", h.file_checksum));
     if (h.ctp_crc32 != 0) item(format("ctp_crc32=0x%08X", h.ctp_crc32));
@@ -281,7 +250,7 @@ std::vector<uint8_t> rebuild_vbf(const image_info& image, std::span<const uint8_
                                                              : format("0x%04X\"", first);
         item("description={\"" + head + format("0x%04X\"}", unsigned{h.description[1]}));
     }
-    if (h.datproc_method != 0) item("datproc_method=" + std::string(datproc_methods[h.datproc_method]));
+    if (h.datproc_method != 0) item("datproc_method=" + std::string(keyword_of(datproc_methods, h.datproc_method)));
     if (h.datproc_param != 0) item(format("datproc_param=%u", h.datproc_param));
     if (!h.public_key_hash.empty()) item("public_key_hash=\"" + h.public_key_hash + "\"");
     for (const auto& [start, length] : h.erase) item(format("erase={{0x%08X,0x%08X}}", start, length));

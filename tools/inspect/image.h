@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "vbf/image.h"
+
 namespace vendrak::inspect {
 
 struct image_section {
@@ -18,25 +20,9 @@ struct image_section {
     uint16_t block_checksum = 0;
 };
 
-// The header values that the image's text lines carry.
-struct image_header {
-    std::string sw_part_number;
-    uint32_t sw_part_type = 0;
-    uint32_t prog_type = 0;
-    uint32_t data_format_identifier = 0;
-    uint32_t network = 0;
-    uint32_t network_sub = 0;
-    uint32_t ecu_address[3] = {0, 0, 0};
-    uint32_t frame_format = 0;
-    uint32_t call = 0xFFFFFFFF;
-    uint32_t file_checksum = 0;
-    uint32_t ctp_crc32 = 0;
-    uint16_t description[2] = {0, 0};
-    uint32_t datproc_method = 0;
-    uint32_t datproc_param = 0;
-    std::string public_key_hash;
-    std::vector<std::pair<uint32_t, uint32_t>> erase;  // (start, length)
-};
+// The header values that the image's text lines carry (its omit list stays
+// empty: omitted sections leave no trace in an image).
+using image_header = vbf_header;
 
 struct image_info {
     uint64_t offset = 0;  // from the start of the VBF area
@@ -46,9 +32,6 @@ struct image_info {
     std::vector<image_section> sections;
     std::vector<uint32_t> users;  // addresses of the programming instructions that name it
 };
-
-// The text lines of an image as the converter writes them, "data" included.
-std::string image_text(const image_header& h);
 
 // Reads the image at `offset` of the VBF area `area`. The end marker
 // "ENDOFVBF" could also begin a section head; it is taken as the end where
