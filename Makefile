@@ -41,3 +41,17 @@ test: build asan
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(RELEASE)
+
+# libFuzzer harnesses (clang with ASan and UBSan) for the script compile, the
+# VBF converter and the container inspector, each run for FUZZ_SECONDS
+# seconds from seeds drawn from the e2e cases and the examples; the plain
+# build's compiler makes the seed containers. Any finding fails the target.
+FUZZ         ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CXX     := $(or $(shell command -v clang++ 2>/dev/null),clang++)
+
+.PHONY: fuzz
+fuzz: build
+	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
+	fuzz/run.sh $(FUZZ) $(BUILD)/vendrak $(FUZZ_SECONDS)
