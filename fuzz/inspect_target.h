@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/container.h"
 #include "inspect/inspect.h"
 #include "vbf/vbf.h"
 
@@ -41,12 +42,12 @@ inline std::string reconverts_to(const std::vector<uint8_t>& vbf, std::span<cons
     return broken;
 }
 
-// Inspects an arbitrary container and lists it. When it is found valid, its
-// decompiled script must be writable and every image must come back from
-// the VBF file rebuilt from it, byte for byte.
-inline std::string inspect_one(std::span<const uint8_t> bytes, const char* scratch_path) {
+// Inspects a container and lists it. When it is found valid, its decompiled
+// script must be writable and every image must come back from the VBF file
+// rebuilt from it, byte for byte.
+inline std::string inspect_as_is(std::vector<uint8_t> bytes, const char* scratch_path) {
     using namespace vendrak::inspect;
-    const inspection r = inspect_container(std::vector<uint8_t>(bytes.begin(), bytes.end()), "fuzz");
+    const inspection r = inspect_container(std::move(bytes), "fuzz");
     if (listing(r).empty()) return "an empty listing";
     if (!r.defects.empty()) return {};
     try {
@@ -62,6 +63,21 @@ inline std::string inspect_one(std::span<const uint8_t> bytes, const char* scrat
         return std::string("a valid container that cannot be written back: ") + e.what();
     }
     return {};
+}
+
+// Inspects an arbitrary container as it is, and once more with the CRC text
+// of its trailer made right: a changed byte almost never comes with its CRC,
+// and without it no changed container would pass as valid.
+inline std::string inspect_one(std::span<const uint8_t> bytes, const char* scratch_path) {
+    std::vector<uint8_t> file(bytes.begin(), bytes.end());
+    if (std::string broken = inspect_as_is(file, scratch_path); !broken.empty()) return broken;
+    if (file.size() < 32) return {};
+    const size_t trailer = file.size() - 32;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(container_crc(0, file.data(), trailer)));
+    if (std::equal(text, text + 10, file.begin() + static_cast<std::ptrdiff_t>(trailer + 4))) return {};
+    std::copy(text, text + 10, file.begin() + static_cast<std::ptrdiff_t>(trailer + 4));
+    return inspect_as_is(std::move(file), scratch_path);
 }
 
 }  // namespace vendrak::fuzzing
