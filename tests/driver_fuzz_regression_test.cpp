@@ -16,11 +16,15 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include "../fuzz/fuzz_targets.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using namespace vendrak_test;
 
 fs::path regressions(const char* fuzzer) {
     const char* root = std::getenv("VENDRAK_SOURCE_DIR");
@@ -33,13 +37,6 @@ std::vector<fs::path> inputs_of(const char* fuzzer) {
         for (const auto& entry : fs::directory_iterator(regressions(fuzzer)))
             if (entry.is_regular_file()) files.push_back(entry.path());
     return files;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Far above what any of these inputs needs now, far below what each took

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include "aes/aes.h"
 #include "common/bytes.h"
 #include "driver/container.h"
@@ -29,16 +31,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using namespace vendrak_test;
 
 std::vector<std::string> lines_of(const fs::path& path) {
     std::vector<std::string> lines;
@@ -126,25 +119,6 @@ void round_trip(const fs::path& dir, const std::string& container) {
     EXPECT_EQ(comparable(read_file(dir / "inspected.out")), comparable(original))
         << "decompiled script:\n" << script;
 }
-
-class scratch_dir {
-public:
-    scratch_dir() {
-        std::string pattern = (fs::temp_directory_path() / "vendrak-inspect-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~scratch_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
     std::string name = info.param;

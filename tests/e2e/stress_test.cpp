@@ -27,50 +27,20 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include "aes/aes.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using namespace vendrak_test;
+
 const std::string prompt = "\nERROR:-1, Press any key to continue...\n";
 
 const std::array<uint8_t, 16> device_key = {0x3B, 0x91, 0x5E, 0xC2, 0x07, 0xD4, 0x68, 0xAF,
                                             0x1C, 0x73, 0xE0, 0x4D, 0xB6, 0x29, 0x85, 0xFA};
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-class scratch_dir {
-public:
-    scratch_dir() {
-        std::string pattern = (fs::temp_directory_path() / "vendrak-stress-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        fs::create_directory(path_ / "run");
-    }
-    ~scratch_dir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    // The run directory; the captured output streams stay beside it.
-    fs::path run() const { return path_ / "run"; }
-    fs::path side(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
 
 struct run_result {
     int status = -1;
