@@ -101,7 +101,7 @@ TEST(Encode, EveryOperationAndOperandKind) {
         {STMT(CMD_PROG, c.filename = "a.vbf"; c.has_key = 1; c.key_len = 2; c.key[0] = 1; c.key[1] = 2),
          "18 00 02 01 03", "", "01 02"},
         {STMT(CMD_PROGNC, c.filename = "a.vbf"), "20 00", "", ""},
-        {STMT(CMD_PROGNR, c.filename = "a.vbf"; c.has_key = 1; c.key_len = 1; c.key[0] = 0x1FF), "21 00 01 01 03", "", "FF"},
+        {STMT(CMD_PROGNR, c.filename = "a.vbf"; c.has_key = 1; c.key_len = 1; c.key[0] = 0xFF), "21 00 01 01 03", "", "FF"},
         {STMT(CMD_READ, c.type = 1; c.value = -1), "19 00 01 FF FF FF FF", "", ""},
         {STMT(CMD_READ, c.type = 2; c.value = 0x22), "19 00 02 22", "", ""},
         {STMT(CMD_VERSION, c.text = "v1"), "1A 00 02 00", "76 31 00", ""},

@@ -193,7 +193,7 @@ struct command {
     uint32_t method = 0;     // EXHALE, INHALE: key_method
     uint32_t key_len = 0;    // EXHALE, PROG*, SECURITY
     uint32_t has_key = 0;    // EXHALE, PROG*
-    std::array<uint32_t, 32> key{};  // one byte value per element, the first key_len in use
+    std::array<uint8_t, 32> key{};   // one byte value per element, the first key_len in use
     std::string text;        // EXEC, VERSION, VIN_VERIFY
     int32_t major = 0;       // FW_VERSION
     int32_t minor = 0;
