@@ -11,28 +11,16 @@
 #include <cstdlib>
 
 #include "fuzz_targets.h"
+#include "scratch_file.h"
 
 namespace {
 
 constexpr uint64_t image_limit = 1 << 20;
 
-char input_name[] = "/tmp/vendrak-vbf-fuzz.XXXXXX";
-
-void remove_input() { unlink(input_name); }
-
-// One input file per fuzzing process, removed when the process exits.
-const char* input_path() {
-    const int fd = mkstemp(input_name);
-    if (fd < 0) std::abort();
-    close(fd);
-    std::atexit(remove_input);
-    return input_name;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char* const path = input_path();
+    static const char* const path = vendrak::fuzzing::scratch_file("/tmp/vendrak-vbf-fuzz.XXXXXX");
     static std::FILE* const messages = std::fopen("/dev/null", "w");
 
     std::FILE* in = std::fopen(path, "wb");

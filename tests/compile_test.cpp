@@ -8,9 +8,12 @@
 
 #include "common/bytes.h"
 #include "common/fatal.h"
+#include "records.h"
 
 namespace vendrak {
 namespace {
+
+using namespace records;
 
 // A command of `kind` with the fields the statements after it set on `c`.
 #define STMT(kind, ...) make(kind, [](command& c) { (void)c; __VA_ARGS__; })
@@ -22,17 +25,6 @@ command make(uint32_t kind, Fill fill) {
     return c;
 }
 
-prim_expr ex(uint32_t kind, int32_t offset = 0, int32_t length = 0) {
-    prim_expr e;
-    e.kind = kind;
-    e.offset = offset;
-    e.length = length;
-    return e;
-}
-prim_expr num(int32_t n) { prim_expr e = ex(EXPR_NUMBER); e.number = n; return e; }
-prim_expr var(int32_t v) { prim_expr e = ex(EXPR_VAR); e.var = v; return e; }
-prim_expr fnum(float f) { prim_expr e = ex(EXPR_FLOAT_NUMBER); e.fvalue = f; return e; }
-prim_expr str(std::string s) { prim_expr e = ex(EXPR_STRING); e.str = std::move(s); return e; }
 prim_expr arr(std::vector<int32_t> v) {
     prim_expr e = ex(EXPR_ARRAY, 0, static_cast<int32_t>(v.size()));
     e.array = std::move(v);

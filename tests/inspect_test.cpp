@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include "aes/aes.h"
 #include "compile/compile.h"
 #include "driver/container.h"
@@ -24,12 +26,7 @@ using vendrak::inspect::inspect_container;
 // The container CRC, bit by bit: reflected polynomial, register from 0, no
 // final XOR.
 uint32_t reference_crc(const std::vector<uint8_t>& bytes, size_t n) {
-    uint32_t reg = 0;
-    for (size_t i = 0; i < n; ++i) {
-        reg ^= bytes[i];
-        for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
-    }
-    return reg;
+    return vendrak_test::bitwise_crc(0, bytes.data(), n);
 }
 
 std::string crc_text(uint32_t crc) {

@@ -3,6 +3,8 @@
 
 #include <stdlib.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,6 +25,27 @@ inline std::string read_file(const fs::path& path) {
 
 inline void write_file(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The CRC-32 register of the reflected polynomial 0xEDB88320 advanced bit by
+// bit, without any table: the independent reference for the compiler's CRCs.
+inline uint32_t bitwise_crc(uint32_t reg, const void* data, size_t n) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) {
+        reg ^= bytes[i];
+        for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
+    }
+    return reg;
+}
+
+// Little-endian field of a container, big-endian field of a VBF section head.
+inline uint32_t u32_at(const std::string& b, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(b[at + i]);
+    return v;
+}
+inline std::string u32be(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
 }
 
 // A fresh temporary directory, removed with everything in it. `run()` is an

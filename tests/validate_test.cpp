@@ -6,20 +6,14 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "records.h"
 #include "parser/parser.h"
 
 namespace vendrak {
 namespace {
 
-prim_expr ex(uint32_t kind, int32_t offset = 0, int32_t length = 0) {
-    prim_expr e;
-    e.kind = kind;
-    e.offset = offset;
-    e.length = length;
-    return e;
-}
-prim_expr num(int32_t n) { prim_expr e = ex(EXPR_NUMBER); e.number = n; return e; }
-prim_expr var(int32_t v) { prim_expr e = ex(EXPR_VAR); e.var = v; return e; }
+using namespace records;
+
 prim_expr arr(int32_t n) { prim_expr e = ex(EXPR_ARRAY, 0, n); e.array.assign(n, 1); return e; }
 
 command cmd(uint32_t kind) { command c; c.kind = kind; return c; }

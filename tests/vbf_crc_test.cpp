@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <random>
 #include <string_view>
 #include <vector>
@@ -9,14 +11,8 @@
 namespace vendrak {
 namespace {
 
-// The register advanced bit by bit from the polynomial, without any table.
-uint32_t crc_bitwise(uint32_t reg, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        reg ^= data[i];
-        for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
-    }
-    return reg;
-}
+using vendrak_test::bitwise_crc;
+
 
 const uint8_t* bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
@@ -43,7 +39,7 @@ TEST(Crc32, FastMethodsMatchTheBitwiseDefinition) {
     for (int round = 0; round < 300; ++round) {
         const size_t at = offset(rng), n = length(rng);
         const uint32_t init = round % 3 == 0 ? 0u : round % 3 == 1 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
-        const uint32_t expected = crc_bitwise(init, data.data() + at, n);
+        const uint32_t expected = bitwise_crc(init, data.data() + at, n);
         ASSERT_EQ(crc32_update(init, data.data() + at, n), expected) << "at " << at << " length " << n;
         const size_t split = n / 3;
         const uint32_t first = crc32_update(init, data.data() + at, split);

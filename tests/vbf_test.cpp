@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,21 +24,12 @@ namespace fs = std::filesystem;
 
 // The file checksum of the test files, from the polynomial bit by bit.
 uint32_t file_crc(const std::string& data) {
-    uint32_t reg = 0xFFFFFFFF;
-    for (unsigned char c : data) {
-        reg ^= c;
-        for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
-    }
-    return reg ^ 0xFFFFFFFF;
-}
-
-std::string be32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+    return vendrak_test::bitwise_crc(0xFFFFFFFF, data.data(), data.size()) ^ 0xFFFFFFFF;
 }
 
 // One section: big-endian start and length, the data, two checksum bytes.
 std::string section(uint32_t start, const std::string& data) {
-    return be32(start) + be32(static_cast<uint32_t>(data.size())) + data + "\xC3\x3C";
+    return vendrak_test::u32be(start) + vendrak_test::u32be(static_cast<uint32_t>(data.size())) + data + "\xC3\x3C";
 }
 
 // A complete file with CRLF line ends and its correct file checksum.
@@ -273,7 +266,7 @@ TEST_F(VbfTest, LongSectionsAndShortReadsAcrossBlocks) {
     EXPECT_EQ(r.image, image_text({format("file_checksum=0x%08X", file_crc(data))}) + data + "ENDOFVBF");
 
     // 150000 bytes announced, 140000 present: index 140000 is the first missing.
-    r = convert(vbf("", be32(0xFFFFFFF0) + be32(150000) + big.substr(0, 140000)));
+    r = convert(vbf("", vendrak_test::u32be(0xFFFFFFF0) + vendrak_test::u32be(150000) + big.substr(0, 140000)));
     EXPECT_EQ(r.status, -1);
     EXPECT_EQ(r.messages, "ERROR: Cannot read data at index 140000 (section address=FFFFFFF0, length=150000)\n");
 }
@@ -330,9 +323,9 @@ TEST_F(VbfTest, FailureMessages) {
          "ERROR: VBF header value too long (public_key_hash=\"" + h128 + "\")\n"},
         {"1001 erase pairs over two items", vbf(erase1000 + "}; erase={{5,5}};"), "ERROR: Too many erase entries\n"},
         {"1001 omit pairs", vbf(omit1001 + "};"), "ERROR: Too many omit entries\n"},
-        {"data cut short", vbf("", be32(0x1000) + be32(10) + "abcd"),
+        {"data cut short", vbf("", vendrak_test::u32be(0x1000) + vendrak_test::u32be(10) + "abcd"),
          "ERROR: Cannot read data at index 4 (section address=00001000, length=10)\n"},
-        {"block checksum cut short", vbf("", be32(0x1000) + be32(3) + "abc\x01"),
+        {"block checksum cut short", vbf("", vendrak_test::u32be(0x1000) + vendrak_test::u32be(3) + "abc\x01"),
          "ERROR: Cannot read block_checksum (section address=00001000, length=3)\n"},
         {"short head of 3 bytes", vbf("", "\x00\x01\x02"s),
          "ERROR: Cannot read block_checksum (section address=00010200, length=0)\n"},

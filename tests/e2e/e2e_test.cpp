@@ -125,23 +125,6 @@ run_result run_vendrak(const fs::path& dir, const std::vector<std::string>& args
     return r;
 }
 
-// The container CRC: the reflected CRC-32 polynomial, bit by bit, register
-// starting at 0, no final XOR.
-uint32_t reference_crc(const std::string& bytes, size_t n) {
-    uint32_t reg = 0;
-    for (size_t i = 0; i < n; ++i) {
-        reg ^= static_cast<uint8_t>(bytes[i]);
-        for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
-    }
-    return reg;
-}
-
-uint32_t u32_at(const std::string& b, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + i]);
-    return v;
-}
-
 std::string hex_dump(const std::string& bytes, const std::vector<bool>& masked) {
     std::string text;
     char buf[32];
@@ -200,7 +183,7 @@ std::string check_container(std::string bytes, bool encrypted, const std::string
     if (bytes.size() < 96 || bytes.size() % 16 != 0) return hex_dump(bytes, std::vector<bool>(bytes.size()));
 
     size_t trailer = bytes.size() - 32;
-    uint32_t crc = reference_crc(bytes, trailer);
+    uint32_t crc = bitwise_crc(0, bytes.data(), trailer);
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", crc);
     EXPECT_EQ(bytes.substr(trailer, 4), "CRC:");

@@ -129,35 +129,13 @@ std::vector<std::string> leftover_temp_files(const fs::path& dir) {
     return left;
 }
 
-// The CRC-32 table of the reflected polynomial 0xEDB88320, built bit by bit.
-std::array<uint32_t, 256> make_crc_table() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
 
 uint32_t crc_register(uint32_t reg, const std::string& bytes, size_t begin, size_t end) {
-    static const std::array<uint32_t, 256> table = make_crc_table();
-    for (size_t i = begin; i < end; ++i) reg = table[(reg ^ static_cast<uint8_t>(bytes[i])) & 0xFF] ^ (reg >> 8);
-    return reg;
+    return bitwise_crc(reg, bytes.data() + begin, end - begin);
 }
 
 // A VBF file's checksum: the standard CRC-32 of its data part.
 uint32_t file_checksum(const std::string& data) { return ~crc_register(0xFFFFFFFFu, data, 0, data.size()); }
-
-uint32_t u32_at(const std::string& b, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
-    return v;
-}
-
-std::string u32be(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
-}
 
 // A section as the data part holds it: head, data, block checksum.
 std::string section(uint32_t address, const std::string& data) {
