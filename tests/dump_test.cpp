@@ -210,6 +210,8 @@ TEST(DumpCommand, EveryKindAndChoiceWord) {
         {make(CMD_DOWNLOAD, [](command& c) { c.first = 0xFFFFFFFF; }), "DOWNLOAD 0xFFFFFFFF 0x0"},
         {mem(4, OP_EQUAL, {0x01, 0xab}), "MEM 4 = 0x01AB "}, {mem(-1, OP_ADD, {'O', 'K'}), "MEM -1 + 0x4F4B "},
         {mem(0, OP_OR, {}), "MEM 0 | 0x "}, {mem(1, OP_NONE, {0}), "MEM 1 ? 0x00 "},
+        // Character codes of a string's bytes from 0x80 up are negative; each lists as its byte.
+        {mem(4095, OP_SUB, {-23, 0x79, 0x70, 0x28}), "MEM 4095 - 0xE9797028 "},
         {make(0), "???"}, {make(48), "???"}, {make(0x80000000), "???"},
     };
     for (const auto& [cmd, want] : rows) EXPECT_EQ(want, dump_command(cmd)) << "kind " << cmd.kind;

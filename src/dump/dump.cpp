@@ -208,7 +208,7 @@ void append_mem(std::string& out, const command& cmd) {
     append_operator(out, cmd.op);
     out += "0x";
     for (std::size_t i = 0; i < listed(cmd.data, cmd.count); ++i)
-        out += format("%02X", static_cast<unsigned>(cmd.data[i]));
+        out += format("%02X", static_cast<unsigned>(cmd.data[i]) & 0xFFu);
     out += ' ';
 }
 
