@@ -40,7 +40,7 @@ test: build asan
 	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(RELEASE)
+	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(MUTATE)
 
 # libFuzzer harnesses (clang with ASan and UBSan) for the script compile, the
 # VBF converter and the container inspector, each run for FUZZ_SECONDS
@@ -55,3 +55,16 @@ fuzz: build
 	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF
 	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
 	fuzz/run.sh $(FUZZ) $(BUILD)/vendrak $(FUZZ_SECONDS)
+
+# Mutation testing: MUTANTS one-token changes of src/ drawn from SEED (FILES
+# narrows them to files or folders under src/), each rebuilt in $(MUTATE)/ and
+# run against the plain suite; prints each verdict and the score.
+MUTATE  ?= build-mutate
+MUTANTS ?= 100
+SEED    ?= 1
+FILES   ?=
+
+.PHONY: mutate
+mutate:
+	python3 tools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
+	  $(if $(FILES),--files $(FILES))
