@@ -18,6 +18,7 @@ it at the start of the next run.
 """
 
 import argparse
+import fcntl
 import json
 import os
 import random
@@ -322,11 +323,14 @@ class Suite:
         generator = ["-G", "Ninja"] if subprocess.run(["sh", "-c", "command -v ninja"],
                                                       capture_output=True).returncode == 0 else []
         # -O1 without debug information rebuilds fastest; asserts are off as
-        # in the plain build. Tests are discovered when ctest runs, so a test
+        # in the plain build. The standard library checks its bounds, so a
+        # mutant that indexes past an array or string fails the test that
+        # reaches it (as the sanitizer build would) instead of corrupting
+        # memory unseen. Tests are discovered when ctest runs, so a test
         # program that a mutant breaks fails the suite rather than the build.
         status = subprocess.run(["cmake", "-S", str(ROOT), "-B", str(self.build), *generator,
                                  "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                                 "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG",
+                                 "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG -D_GLIBCXX_ASSERTIONS",
                                  "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST",
                                  "-DVENDRAK_TESTS=ON", "-DVENDRAK_TOOLS=ON"],
                                 stdout=subprocess.DEVNULL).returncode
@@ -390,6 +394,13 @@ def main():
     parser.add_argument("--timeout", type=int, help="seconds per test (default ten times the slowest)")
     parser.add_argument("--list", action="store_true", help="only list the mutants")
     args = parser.parse_args()
+
+    # One run at a time may change src/, whatever its build tree.
+    src_lock = os.open(ROOT / "src", os.O_RDONLY)
+    try:
+        fcntl.flock(src_lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.exit("mutate: another run is mutating src/")
 
     build = (ROOT / args.build_dir).resolve()
     build.mkdir(parents=True, exist_ok=True)
@@ -461,4 +472,9 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except BrokenPipeError:
+        # whoever read the output has gone (mutate.py --list | head)
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(1)
