@@ -8,7 +8,10 @@ boolean a function returns, the boundary of a loop condition, or a removed
 static_asserts are never touched. For each mutant the tool writes the file,
 rebuilds its own build tree incrementally, runs the plain suite with ctest
 (stopping at the first failure, every test under a timeout), restores the
-file and prints the verdict: killed, survived or did not build.
+file and prints the verdict: killed, survived or did not build. A mutant
+whose build leaves every object file as it was (code the platform does not
+compile, or a change the compiler folds away) is equivalent by construction:
+it is reported as "same code" and, like one that did not build, not scored.
 
 The mutants are drawn from a seed, so the same seed, count and files give the
 same mutants. The original of the file under mutation is kept in a journal
@@ -19,6 +22,7 @@ it at the start of the next run.
 
 import argparse
 import fcntl
+import hashlib
 import json
 import os
 import random
@@ -318,6 +322,7 @@ class Suite:
         self.timeout = None
         self.limit = None
         self.count = None
+        self.unmutated = None
 
     def configure(self):
         generator = ["-G", "Ninja"] if subprocess.run(["sh", "-c", "command -v ninja"],
@@ -341,6 +346,10 @@ class Suite:
         status = self.ws.run(["cmake", "--build", str(self.build), "-j", str(self.jobs)],
                              self.build / "mutate-build.log", 1800)
         return status == 0
+
+    def objects(self):
+        """A digest of every object file of the build tree."""
+        return {o: hashlib.sha256(o.read_bytes()).digest() for o in self.build.rglob("*.o")}
 
     def test(self):
         """(passed, what failed first)."""
@@ -368,6 +377,7 @@ class Suite:
         given) and the limit for the whole suite."""
         if not self.compile():
             sys.exit(f"mutate: the unmutated tree does not build; see {self.build / 'mutate-build.log'}")
+        self.unmutated = self.objects()
         started = time.monotonic()
         self.limit = 3600
         passed, failure, output = self.test()
@@ -383,6 +393,8 @@ class Suite:
 
 # --- Main -------------------------------------------------------------------
 
+VERDICTS = ("killed", "survived", "same code", "did not build")
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--mutants", "-n", type=int, default=100, help="how many mutants (default 100)")
@@ -392,6 +404,8 @@ def main():
     parser.add_argument("--build-dir", default="build-mutate", help="build tree (default build-mutate)")
     parser.add_argument("--jobs", "-j", type=int, default=2, help="parallel build and test jobs (default 2)")
     parser.add_argument("--timeout", type=int, help="seconds per test (default ten times the slowest)")
+    parser.add_argument("--only", metavar="N,...", type=lambda v: {int(n) for n in v.split(",")},
+                        help="run only these numbers of the drawn mutants (after a test was added)")
     parser.add_argument("--list", action="store_true", help="only list the mutants")
     args = parser.parse_args()
 
@@ -409,6 +423,7 @@ def main():
 
     mutants, site_count = draw_mutants(source_files(args.files), args.mutants, args.seed)
     width = len(str(len(mutants)))
+    chosen = [n for n in range(1, len(mutants) + 1) if not args.only or n in args.only]
 
     def describe(number, site, replacement):
         before = ROOT.joinpath(site.path).read_bytes()[:site.start]
@@ -418,8 +433,8 @@ def main():
 
     print(f"{len(mutants)} mutants of {site_count} sites, seed {args.seed}", flush=True)
     if args.list:
-        for n, (site, replacement) in enumerate(mutants, 1):
-            print(describe(n, site, replacement)[1])
+        for n in chosen:
+            print(describe(n, *mutants[n - 1])[1])
         return 0
 
     def interrupted(signum, _frame):
@@ -437,16 +452,19 @@ def main():
     print(f"the unmutated suite passes {suite.count} tests in {wall:.1f} s; "
           f"{suite.timeout} s per test", flush=True)
 
-    verdicts = {"killed": 0, "survived": 0, "did not build": 0}
+    verdicts = dict.fromkeys(VERDICTS, 0)
     by_kind = {}
     started = time.monotonic()
     try:
-        for n, (site, replacement) in enumerate(mutants, 1):
+        for n in chosen:
+            site, replacement = mutants[n - 1]
             line, text = describe(n, site, replacement)
             ws.apply(site, replacement)
             try:
                 if not suite.compile():
                     verdict, detail = "did not build", ""
+                elif suite.objects() == suite.unmutated:
+                    verdict, detail = "same code", ""
                 else:
                     passed, detail, _ = suite.test()
                     verdict = "survived" if passed else "killed"
@@ -455,17 +473,17 @@ def main():
             finally:
                 ws.restore()
             verdicts[verdict] += 1
-            kind = by_kind.setdefault(site.kind, {"killed": 0, "survived": 0, "did not build": 0})
+            kind = by_kind.setdefault(site.kind, dict.fromkeys(VERDICTS, 0))
             kind[verdict] += 1
             print(f"{text}  {verdict}" + (f": {detail}" if detail else ""), flush=True)
     finally:
         ws.restore()
 
     killed, survived = verdicts["killed"], verdicts["survived"]
-    print(f"\n{killed} killed, {survived} survived, {verdicts['did not build']} did not build "
-          f"in {(time.monotonic() - started) / 60:.1f} min")
-    for kind, v in sorted(by_kind.items()):
-        print(f"  {kind:<11} {v['killed']:>4} killed {v['survived']:>4} survived {v['did not build']:>4} did not build")
+    print("\n" + ", ".join(f"{verdicts[v]} {v}" for v in VERDICTS) +
+          f" in {(time.monotonic() - started) / 60:.1f} min")
+    for kind, counts in sorted(by_kind.items()):
+        print(f"  {kind:<11}" + "".join(f" {counts[v]:>4} {v}" for v in VERDICTS))
     if killed + survived:
         print(f"score {killed}/{killed + survived} = {100 * killed / (killed + survived):.1f} %")
     return 0
