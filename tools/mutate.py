@@ -27,6 +27,7 @@ import json
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -325,21 +326,20 @@ class Suite:
         self.unmutated = None
 
     def configure(self):
-        generator = ["-G", "Ninja"] if subprocess.run(["sh", "-c", "command -v ninja"],
-                                                      capture_output=True).returncode == 0 else []
+        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
         # -O1 without debug information rebuilds fastest; asserts are off as
         # in the plain build. The standard library checks its bounds, so a
         # mutant that indexes past an array or string fails the test that
         # reaches it (as the sanitizer build would) instead of corrupting
-        # memory unseen. Tests are discovered when ctest runs, so a test
-        # program that a mutant breaks fails the suite rather than the build.
-        status = subprocess.run(["cmake", "-S", str(ROOT), "-B", str(self.build), *generator,
-                                 "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                                 "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG -D_GLIBCXX_ASSERTIONS",
-                                 "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST",
-                                 "-DVENDRAK_TESTS=ON", "-DVENDRAK_TOOLS=ON"],
-                                stdout=subprocess.DEVNULL).returncode
-        if status != 0:
+        # memory unseen. Warnings are errors, as in `make test`. Tests are
+        # discovered when ctest runs, so a test program that a mutant breaks
+        # fails the suite rather than the build.
+        command = ["cmake", "--no-warn-unused-cli", "-S", str(ROOT), "-B", str(self.build), *generator,
+                   "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG -D_GLIBCXX_ASSERTIONS",
+                   "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST",
+                   "-DVENDRAK_TESTS=ON", "-DVENDRAK_TOOLS=ON", "-DVENDRAK_WERROR=ON"]
+        if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
             sys.exit("mutate: cmake could not configure " + str(self.build))
 
     def compile(self):
