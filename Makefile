@@ -3,6 +3,9 @@ BUILD   ?= build
 ASAN    ?= build-asan
 RELEASE ?= build-release
 JOBS    ?= 2
+# Warnings are errors in the builds of `make test` and CI; a plain cmake
+# build, and the release build below, only show them.
+WERROR  := -DVENDRAK_WERROR=ON
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 # The sanitizer build uses clang when it is there, so every test run also
 # proves the code warning-free under a second compiler.
@@ -16,13 +19,13 @@ EXAMPLE ?= flash_job.vsc
 all: build
 
 build:
-	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The whole suite again under AddressSanitizer (with leak detection) and
 # UndefinedBehaviorSanitizer; any report fails the run.
 asan:
-	CXX=$(ASAN_CXX) cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVENDRAK_SANITIZE=ON
+	CXX=$(ASAN_CXX) cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVENDRAK_SANITIZE=ON $(WERROR)
 	cmake --build $(ASAN) -j $(JOBS)
 
 release:
@@ -52,6 +55,6 @@ FUZZ_CXX     := $(or $(shell command -v clang++ 2>/dev/null),clang++)
 
 .PHONY: fuzz
 fuzz: build
-	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF
+	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF $(WERROR)
 	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
 	fuzz/run.sh $(FUZZ) $(BUILD)/vendrak $(FUZZ_SECONDS)

@@ -97,7 +97,9 @@ std::string byte_list(std::span<const int32_t> values) {
 }
 
 std::string floats_text(const command& c) {
-    return c.has_floats == 1 ? " " + float_text(c.float_a) + " " + float_text(c.float_b) : std::string{};
+    if (c.has_floats != 1) return {};
+    std::string text = " ";
+    return text.append(float_text(c.float_a)).append(" ").append(float_text(c.float_b));
 }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
