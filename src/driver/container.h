@@ -40,7 +40,7 @@ constexpr std::array<uint8_t, 16> aes_key = {0x3B, 0x91, 0x5E, 0xC2, 0x07, 0xD4,
                                              0x1C, 0x73, 0xE0, 0x4D, 0xB6, 0x29, 0x85, 0xFA};
 
 // Trailer bytes 16 to 31: the maker tag with its NUL.
-constexpr char maker_tag[16] = "VENDRAK v0.0.36";
+constexpr char maker_tag[16] = "VENDRAK v" VENDRAK_VERSION;
 
 std::array<uint8_t, header_size> serialize_header(const container_header& h);
 container_header parse_header(const uint8_t* bytes);

@@ -114,7 +114,7 @@ void wait_for_key() {
 void print_usage(const char* argument0) {
     const char* slash = std::strrchr(argument0, '/');
     const char* program_name = slash ? slash + 1 : argument0;
-    std::fprintf(stderr, "\nVENDRAK Compiler Version 0.0.36\nUsage: %s <options> <script file>\n", program_name);
+    std::fprintf(stderr, "\nVENDRAK Compiler Version " VENDRAK_VERSION "\nUsage: %s <options> <script file>\n", program_name);
     for (const option_row& row : long_option)
         std::fprintf(stderr, "  -%c, --%s\t %s\n", row.long_form.val, row.long_form.name, row.description);
     std::fprintf(stderr, "\n");

@@ -11,6 +11,7 @@
 
 #include "common/fatal.h"
 #include "compile/compile.h"
+#include "driver/container.h"
 #include "inspect/flow.h"
 #include "inspect/text.h"
 #include "parser/parser.h"
@@ -222,12 +223,14 @@ constexpr const char* usage_text =
     "  -x, --extract DIR    write each image as a VBF file into DIR (image1.vbf,\n"
     "                       ...); the script's PROG statements name them\n"
     "  -q, --quiet          verify only: no listing\n"
-    "  -h, --help           print this text\n";
+    "  -h, --help           print this text\n"
+    "      --version        print the version and the container format it reads\n";
 
 struct options {
     bool script = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::string extract_dir;
     bool extract = false;
     std::string container;
@@ -242,6 +245,8 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             only_names = true;
         } else if (!only_names && (a == "-h" || a == "--help")) {
             o.help = true;
+        } else if (!only_names && a == "--version") {
+            o.version = true;
         } else if (!only_names && (a == "-s" || a == "--script")) {
             o.script = true;
         } else if (!only_names && (a == "-q" || a == "--quiet")) {
@@ -266,7 +271,7 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             return false;
         }
     }
-    if (!o.help && o.container.empty()) {
+    if (!o.help && !o.version && o.container.empty()) {
         error = "no container given";
         return false;
     }
@@ -381,6 +386,11 @@ int inspect_main(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     }
     if (o.help) {
         std::fputs(usage_text, out);
+        return 0;
+    }
+    if (o.version) {
+        std::fprintf(out, "vendrak-inspect %s\nreads containers of format %u (magic 0x%08X)\n", VENDRAK_VERSION,
+                     container_format, container_magic);
         return 0;
     }
 
