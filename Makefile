@@ -1,8 +1,11 @@
-# The two commands of a new user: `make run` and `make test`.
+# The two commands of a new user: `make run` and `make test`; then
+# `make install` (PREFIX, DESTDIR) and `make package` (.deb and .tar.gz).
 BUILD   ?= build
 ASAN    ?= build-asan
 RELEASE ?= build-release
 JOBS    ?= 2
+PREFIX  ?= /usr/local
+DESTDIR ?=
 # Warnings are errors in the builds of `make test` and CI; a plain cmake
 # build, and the release build below, only show them.
 WERROR  := -DVENDRAK_WERROR=ON
@@ -14,7 +17,7 @@ ASAN_CXX  := $(or $(shell command -v clang++ 2>/dev/null),$(CXX))
 # The main example: a flash job with its listing and summary line.
 EXAMPLE ?= flash_job.vsc
 
-.PHONY: all build asan release run test clean
+.PHONY: all build asan release run test install package clean
 
 all: build
 
@@ -29,13 +32,24 @@ asan:
 	cmake --build $(ASAN) -j $(JOBS)
 
 release:
-	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=OFF
-	cmake --build $(RELEASE) -j $(JOBS) --target vendrak
+	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect
 
 # Compiles the main example in examples/ (where its VBF files are) into
-# $(RELEASE)/example.bin and shows its listing and summary line.
+# $(RELEASE)/example.bin, shows its listing and summary line, and verifies
+# the container with vendrak-inspect.
 run: release
 	cd examples && ../$(RELEASE)/vendrak -v -o ../$(RELEASE)/example.bin $(EXAMPLE) </dev/null
+	$(RELEASE)/vendrak-inspect -q $(RELEASE)/example.bin
+
+# The programs, man pages, manual, examples and shell completions under
+# $(DESTDIR)$(PREFIX).
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
+
+# $(RELEASE)/vendrak_<version>_<arch>.deb and vendrak-<version>-Linux-<arch>.tar.gz.
+package: release
+	cd $(RELEASE) && cpack
 
 test: build asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
