@@ -24,16 +24,16 @@ share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
 share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
 share/bash-completion/completions/vendrak share/bash-completion/completions/vendrak-inspect"
-expect_files() {  # root, zsh directory
-    local listed
-    listed=$(cd "$1" && find . -type f | sed 's|^\./||' | sort)
-    [ "$listed" = "$(printf '%s\n' $files "share/zsh/$2/_vendrak" | sort)" ] ||
-        fail "files under $1 differ from the expected list:" \
-             "$(diff <(printf '%s\n' $files "share/zsh/$2/_vendrak" | sort) - <<<"$listed")"
+expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
+    local file
+    for file in $files "share/zsh/$2/_vendrak"; do
+        [ -f "$1/$file" ] || fail "$file missing under $1"
+    done
+    [ ! -e "$1/share/zsh/$3/_vendrak" ] || fail "_vendrak also in share/zsh/$3 under $1"
 }
 
 DESTDIR="$work/dest" cmake --install "$build" --prefix /usr/local >/dev/null || fail "cmake --install failed"
-expect_files "$work/dest/usr/local" site-functions
+expect_files "$work/dest/usr/local" site-functions vendor-completions
 
 cpack -G "DEB;TGZ" -B "$work/pkg" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; exit 1; }
@@ -51,9 +51,9 @@ dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "Depends lacks the C library:
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-expect_files "$root/usr" vendor-completions
+expect_files "$root/usr" vendor-completions site-functions
 mkdir "$work/tgz" && tar -xzf "$tgz" -C "$work/tgz"
-expect_files "$(ls -d "$work"/tgz/*)" site-functions
+expect_files "$(ls -d "$work"/tgz/*)" site-functions vendor-completions
 
 # The unpacked programs, on the unpacked example.
 cp -r "$root/usr/share/doc/vendrak/examples" "$work/job"
