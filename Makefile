@@ -55,3 +55,30 @@ fuzz: build
 	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF
 	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
 	fuzz/run.sh $(FUZZ) $(BUILD)/vendrak $(FUZZ_SECONDS)
+
+# Editor support. The TextMate grammar is tokenized by the engine VS Code
+# runs it with (npm packages of tests/editors, installed by npm ci from its
+# lock file); the Vim files are loaded by headless Neovim and Vim, whichever
+# are installed (at least one must be).
+EDITOR_TESTS := tests/editors
+VSCODE_EXT   := editors/vscode
+
+.PHONY: test-editors vsix
+test-editors: $(EDITOR_TESTS)/node_modules/.package-lock.json
+	cd $(EDITOR_TESTS) && node --test
+	@ran=; \
+	if command -v nvim >/dev/null; then \
+	  nvim --headless -u NONE -i NONE -n -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
+	fi; \
+	if command -v vim >/dev/null; then \
+	  vim -N -u NONE -i NONE -n -es -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
+	fi; \
+	test -n "$$ran" || { echo "test-editors: neither nvim nor vim is installed" >&2; exit 1; }
+
+# The VS Code extension as editors/vscode/vendrak-script-<version>.vsix, after
+# a type check of the client against the VS Code and language client APIs.
+vsix: $(VSCODE_EXT)/node_modules/.package-lock.json
+	cd $(VSCODE_EXT) && npm run --silent check && npm run --silent package
+
+%/node_modules/.package-lock.json: %/package-lock.json %/package.json
+	cd $* && npm ci --no-audit --no-fund
