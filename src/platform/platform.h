@@ -29,8 +29,9 @@ std::FILE* open_output(const char* path, bool& created);
 // Creates a new file from `name`, a template that ends in "XXXXXX", in the
 // current directory: the X are replaced so that the name is unique, and the
 // file is created exclusively. Returns a binary read/write stream and leaves
-// the name of the file in `name`; on failure returns null and leaves the
-// template in `name`.
+// the name of the file in `name`. On failure returns null; `name` then holds
+// the template, or the name of a file that was made but could not be opened
+// as a stream (and is removed again).
 std::FILE* create_temp_file(std::string& name);
 
 // 64-bit stream positions. `tell` gives -1 on failure.
@@ -55,7 +56,7 @@ bool copy_file_area(std::FILE* from, uint64_t from_at, std::FILE* to, uint64_t n
 bool utc_time(int64_t seconds, std::tm& out);
 
 // The program's name as the usage shows it: `argument0` without its
-// directory part.
+// directory part (up to the last '/', on Windows also '\\').
 const char* program_name(const char* argument0);
 
 // Flushes standard output and reads one character from standard input;
