@@ -11,10 +11,11 @@
 
 #include "common/fatal.h"
 #include "compile/compile.h"
-#include "driver/container.h"
+#include "container/container.h"
 #include "inspect/flow.h"
 #include "inspect/text.h"
 #include "parser/parser.h"
+#include "platform/platform.h"
 #include "validate/validate.h"
 #include "vbf/vbf.h"
 
@@ -195,10 +196,9 @@ void check_recompiles(inspection& r) {
 
 std::string time_text(int64_t seconds) {
     std::string text;
-    const auto t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     char buf[64];
-    if (t == seconds && gmtime_r(&t, &tm) != nullptr && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC ", &tm))
+    if (platform::utc_time(seconds, tm) && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC ", &tm))
         text = buf;
     return text + format("(%lld)", static_cast<long long>(seconds));
 }
