@@ -24,6 +24,12 @@
 
 namespace vendrak::platform {
 
+// MinGW's getopt_long reports bad options in other words than glibc's; the
+// reader of common/options.h gives the same messages as on Linux.
+int next_option(option_reader& reader, int argc, char** argv, const char* shorts, const option* longs) {
+    return reader.next(argc, argv, shorts, longs, stderr);
+}
+
 std::array<uint8_t, 6> host_mac_address() {
     std::array<uint8_t, 6> best{};
     const ULONG flags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
