@@ -42,15 +42,16 @@ inline std::string program_or(const char* name, const std::string& built) {
 }
 
 // What to exec for one run: the file and every word of argv, argument 0
-// first. `launcher_options` go between the launcher and the program.
+// first. `launcher_options` go between the launcher and the program; the
+// program sees `argument0`, by default as a user on the PATH would start it.
 struct command {
     std::string file;
     std::vector<std::string> argv;
 };
 
 inline command command_for(const std::string& program, const std::vector<std::string>& args,
-                           const std::vector<std::string>& launcher_options = {}) {
-    const std::string argument0 = "vendrak";  // as a user on the PATH would start it
+                           const std::vector<std::string>& launcher_options = {},
+                           const std::string& argument0 = "vendrak") {
     std::vector<std::string> launcher = launcher_words();
     if (launcher.empty()) {
         std::vector<std::string> argv{argument0};

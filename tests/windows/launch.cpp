@@ -14,10 +14,9 @@
 // --event N       delivers console control event N (0 Ctrl+C, 1 Ctrl+Break,
 // --when P SIZE   2 closing the console) to the run as soon as a file whose
 //                 name matches the pattern P in the current directory has
-//                 SIZE bytes or more. The run is held still while the event
-//                 is sent, so that it cannot end before the event arrives.
-//                 The event comes as the console sends it: on a new thread
-//                 of the run, at kernelbase's CtrlRoutine.
+//                 SIZE bytes or more. The event comes as the console sends
+//                 it: on a new thread of the run, at kernelbase's
+//                 CtrlRoutine. A run near its end may still finish first.
 //
 // The exit status is the run's; 125 when the run ended before the file
 // reached its size, 126 when launch.exe itself failed.
@@ -154,15 +153,13 @@ int main() {
             }
             Sleep(1);
         }
-        if (!ended_early) {
-            SuspendThread(run.hThread);
-            ended_early = WaitForSingleObject(run.hProcess, 0) == WAIT_OBJECT_0;
-            if (!ended_early && !send_console_event(run.hProcess, static_cast<DWORD>(event))) {
+        if (!ended_early && !send_console_event(run.hProcess, static_cast<DWORD>(event))) {
+            // A run that ends meanwhile takes no more threads.
+            ended_early = WaitForSingleObject(run.hProcess, 1000) == WAIT_OBJECT_0;
+            if (!ended_early) {
                 TerminateProcess(run.hProcess, failed);
                 return fail(L"cannot send the console event");
             }
-            // The handler may wait for a lock the run holds.
-            ResumeThread(run.hThread);
         }
     }
 
