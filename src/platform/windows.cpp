@@ -175,8 +175,18 @@ void install_interrupt_cleanup() { SetConsoleCtrlHandler(on_console_event, TRUE)
 
 void remove_on_interrupt(cleanup_slot slot, const char* path) { cleanup_paths[static_cast<int>(slot)] = path; }
 
-void hold_interrupts() { AcquireSRWLockExclusive(&cleanup_lock); }
+// Only the main thread holds interrupts, so one count serves, and holds
+// nest as on POSIX.
+namespace {
+int held_depth = 0;
+}
 
-void release_interrupts() { ReleaseSRWLockExclusive(&cleanup_lock); }
+void hold_interrupts() {
+    if (held_depth++ == 0) AcquireSRWLockExclusive(&cleanup_lock);
+}
+
+void release_interrupts() {
+    if (--held_depth == 0) ReleaseSRWLockExclusive(&cleanup_lock);
+}
 
 }  // namespace vendrak::platform
