@@ -43,7 +43,7 @@ std::string label_name(uint32_t address) { return format("L%04X", address); }
 }  // namespace
 
 decompiled_script decompile(const std::vector<decoded_instruction>& program,
-                            const std::function<std::string(uint32_t)>& image_name,
+                            const std::function<std::string(size_t)>& statement_text,
                             std::vector<std::string>& problems) {
     const size_t n = program.size();
     const size_t problems_before = problems.size();
@@ -62,7 +62,7 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
             problem(address, "CMP is not followed by JF or JT");
         if (code(i) == OPC_JF || code(i) == OPC_JT) {
             if (i == 0 || code(i - 1) != OPC_CMP)
-                problem(address, operation_name(code(i)) + " does not follow a CMP");
+                problem(address, std::string(operation_name(code(i))) + " does not follow a CMP");
             else
                 second_half[i] = true;
         }
@@ -77,7 +77,7 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
         }
         if (second_half[target / opcode_size])
             problem(address, format("jump target 0x%04X lies between a CMP and its %s", target,
-                                    operation_name(code(target / opcode_size)).c_str()));
+                                    operation_name(code(target / opcode_size)).data()));
         else if (code(i) == OPC_JF && target <= address)
             problem(address, format("JF target 0x%04X does not lie after the JF", target));
         else if (code(i) == OPC_JT && target >= address)
@@ -217,11 +217,11 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
         if (i + 1 == n) break;
         switch (roles[i]) {
             case role::if_cmp:
-                line(depth++, "IF " + condition_text(insn.cmd.test), address);
+                line(depth++, "IF " + statement_text(i), address);
                 ++i;
                 break;
             case role::while_cmp:
-                line(--depth, "WHILE " + condition_text(insn.cmd.test), address);
+                line(--depth, "WHILE " + statement_text(i), address);
                 ++i;
                 break;
             case role::else_jump:
@@ -237,12 +237,9 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
                 line(depth, "GOSUB " + label_name(insn.target), address);
                 break;
             case role::condition_jump:
-            case role::statement: {
-                command cmd = insn.cmd;
-                if (is_programming(insn.code)) cmd.filename = image_name(insn.image_offset);
-                line(depth, statement_text(cmd), address);
+            case role::statement:
+                line(depth, statement_text(i), address);
                 break;
-            }
         }
     }
     return out;
