@@ -1,8 +1,14 @@
-# The two commands of a new user: `make run` and `make test`.
+# The two commands of a new user: `make run` and `make test`; then
+# `make install` (PREFIX, DESTDIR) and `make package` (.deb and .tar.gz).
 BUILD   ?= build
 ASAN    ?= build-asan
 RELEASE ?= build-release
 JOBS    ?= 2
+PREFIX  ?= /usr/local
+DESTDIR ?=
+# Warnings are errors in the builds of `make test` and CI; a plain cmake
+# build, and the release build below, only show them.
+WERROR  := -DVENDRAK_WERROR=ON
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 # The sanitizer build uses clang when it is there, so every test run also
 # proves the code warning-free under a second compiler.
@@ -11,28 +17,39 @@ ASAN_CXX  := $(or $(shell command -v clang++ 2>/dev/null),$(CXX))
 # The main example: a flash job with its listing and summary line.
 EXAMPLE ?= flash_job.vsc
 
-.PHONY: all build asan release run test clean
+.PHONY: all build asan release run test install package clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The whole suite again under AddressSanitizer (with leak detection) and
 # UndefinedBehaviorSanitizer; any report fails the run.
 asan:
-	CXX=$(ASAN_CXX) cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVENDRAK_SANITIZE=ON
+	CXX=$(ASAN_CXX) cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVENDRAK_SANITIZE=ON $(WERROR)
 	cmake --build $(ASAN) -j $(JOBS)
 
 release:
-	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=OFF
-	cmake --build $(RELEASE) -j $(JOBS) --target vendrak
+	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect
 
 # Compiles the main example in examples/ (where its VBF files are) into
-# $(RELEASE)/example.bin and shows its listing and summary line.
+# $(RELEASE)/example.bin, shows its listing and summary line, and verifies
+# the container with vendrak-inspect.
 run: release
 	cd examples && ../$(RELEASE)/vendrak -v -o ../$(RELEASE)/example.bin $(EXAMPLE) </dev/null
+	$(RELEASE)/vendrak-inspect -q $(RELEASE)/example.bin
+
+# The programs, man pages, manual, examples and shell completions under
+# $(DESTDIR)$(PREFIX).
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
+
+# $(RELEASE)/vendrak_<version>_<arch>.deb and vendrak-<version>-Linux-<arch>.tar.gz.
+package: release
+	cd $(RELEASE) && cpack
 
 test: build asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -52,6 +69,33 @@ FUZZ_CXX     := $(or $(shell command -v clang++ 2>/dev/null),clang++)
 
 .PHONY: fuzz
 fuzz: build
-	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF
+	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDRAK_FUZZ=ON -DVENDRAK_TESTS=OFF $(WERROR)
 	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
 	fuzz/run.sh $(FUZZ) $(BUILD)/vendrak $(FUZZ_SECONDS)
+
+# Editor support. The TextMate grammar is tokenized by the engine VS Code
+# runs it with (npm packages of tests/editors, installed by npm ci from its
+# lock file); the Vim files are loaded by headless Neovim and Vim, whichever
+# are installed (at least one must be).
+EDITOR_TESTS := tests/editors
+VSCODE_EXT   := editors/vscode
+
+.PHONY: test-editors vsix
+test-editors: $(EDITOR_TESTS)/node_modules/.package-lock.json
+	cd $(EDITOR_TESTS) && node --test
+	@ran=; \
+	if command -v nvim >/dev/null; then \
+	  nvim --headless -u NONE -i NONE -n -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
+	fi; \
+	if command -v vim >/dev/null; then \
+	  vim -N -u NONE -i NONE -n -es -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
+	fi; \
+	test -n "$$ran" || { echo "test-editors: neither nvim nor vim is installed" >&2; exit 1; }
+
+# The VS Code extension as editors/vscode/vendrak-script-<version>.vsix, after
+# a type check of the client against the VS Code and language client APIs.
+vsix: $(VSCODE_EXT)/node_modules/.package-lock.json
+	cd $(VSCODE_EXT) && npm run --silent check && npm run --silent package
+
+%/node_modules/.package-lock.json: %/package-lock.json %/package.json
+	cd $* && npm ci --no-audit --no-fund

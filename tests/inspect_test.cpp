@@ -12,9 +12,8 @@
 
 #include "test_files.h"
 
-#include "aes/aes.h"
 #include "compile/compile.h"
-#include "driver/container.h"
+#include "container/container.h"
 #include "dump/script_text.h"
 #include "inspect/flow.h"
 #include "inspect/inspect.h"
@@ -103,8 +102,7 @@ TEST(inspect, shows_and_decompiles_a_sound_container) {
 
 TEST(inspect, decrypts_a_container_written_with_aes) {
     std::vector<uint8_t> c = sound_container();
-    for (size_t at = 0; at < 128; at += 16)
-        vendrak::AES128_ECB_encrypt(&c[at], vendrak::aes_key.data(), &c[at]);
+    vendrak::encrypt_blocks(std::span(c).first(128));
     set_crc(c);
     const auto r = inspect_container(c);
     EXPECT_TRUE(r.container.encrypted);

@@ -14,7 +14,7 @@ namespace {
 using namespace std::string_literals;
 
 std::string crlf(std::string text) {
-    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, "\r");
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, 1, '\r');
     return text;
 }
 

@@ -11,10 +11,12 @@
 
 #include "common/fatal.h"
 #include "compile/compile.h"
+#include "container/container.h"
 #include "dump/script_text.h"
 #include "inspect/flow.h"
 #include "inspect/text.h"
 #include "parser/parser.h"
+#include "platform/platform.h"
 #include "validate/validate.h"
 #include "vbf/vbf.h"
 
@@ -215,10 +217,9 @@ void check_recompiles(inspection& r) {
 
 std::string time_text(int64_t seconds) {
     std::string text;
-    const auto t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     char buf[64];
-    if (t == seconds && gmtime_r(&t, &tm) != nullptr && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC ", &tm))
+    if (platform::utc_time(seconds, tm) && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC ", &tm))
         text = buf;
     return text + format("(%lld)", static_cast<long long>(seconds));
 }
@@ -243,12 +244,14 @@ constexpr const char* usage_text =
     "  -x, --extract DIR    write each image as a VBF file into DIR (image1.vbf,\n"
     "                       ...); the script's PROG statements name them\n"
     "  -q, --quiet          verify only: no listing\n"
-    "  -h, --help           print this text\n";
+    "  -h, --help           print this text\n"
+    "      --version        print the version and the container format it reads\n";
 
 struct options {
     bool script = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::string extract_dir;
     bool extract = false;
     std::string container;
@@ -263,6 +266,8 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             only_names = true;
         } else if (!only_names && (a == "-h" || a == "--help")) {
             o.help = true;
+        } else if (!only_names && a == "--version") {
+            o.version = true;
         } else if (!only_names && (a == "-s" || a == "--script")) {
             o.script = true;
         } else if (!only_names && (a == "-q" || a == "--quiet")) {
@@ -287,7 +292,7 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             return false;
         }
     }
-    if (!o.help && o.container.empty()) {
+    if (!o.help && !o.version && o.container.empty()) {
         error = "no container given";
         return false;
     }
@@ -435,6 +440,11 @@ int inspect_main(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     }
     if (o.help) {
         std::fputs(usage_text, out);
+        return 0;
+    }
+    if (o.version) {
+        std::fprintf(out, "vendrak-inspect %s\nreads containers of format %u (magic 0x%08X)\n", VENDRAK_VERSION,
+                     container_format, container_magic);
         return 0;
     }
 
