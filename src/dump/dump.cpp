@@ -88,22 +88,24 @@ private:
 
     void list(const dat_form& f) {
         keyword_and_blank();
-        if (f.type == DAT_VIN)
-            out_ += "VIN ";
-        else
-            out_ += format("DID 0x%X", static_cast<unsigned>(f.did));
+        if (f.type == DAT_VIN) return append_word(out_, words::dat_types, DAT_VIN);
+        out_ += words::dat_types.word(DAT_DID);
+        out_ += format(" 0x%X", static_cast<unsigned>(f.did));
     }
 
-    void list(const delay_form& f) { out_ = format("DELAY %d", f.value); }
+    void list(const delay_form& f) {
+        keyword_and_blank();
+        out_ += format("%d", f.value);
+    }
 
     void list(const diag_form& f) {
-        out_ = "DIAG ";
+        keyword_and_blank();
         append_word(out_, words::protocols, f.protocol, DIAG_KWP2000);
         out_ += format("0x%X 0x%X", static_cast<unsigned>(f.first_id), static_cast<unsigned>(f.second_id));
     }
 
     void list(const did_form& f) {
-        out_ = "DID ";
+        keyword_and_blank();
         const std::string_view operation = words::did_operations.word(f.operation);
         out_ += operation.empty() ? "UNKNOWN" : operation;
         out_ += format(" 0x%X ", static_cast<unsigned>(f.did));
@@ -114,19 +116,22 @@ private:
     }
 
     void list(const inhale_form& f) {
-        out_ = "INHALE ";
+        keyword_and_blank();
         append_word(out_, words::methods, f.method, METHOD_B);
     }
 
     void list(const exhale_form& f) {
-        out_ = "EXHALE ";
+        keyword_and_blank();
         append_word(out_, words::methods, f.method, METHOD_B);
         if (f.has_key) append_hex_bytes(out_, s_.bytes_of(f.key));
     }
 
     void list(const text_form& f) { append_quoted(out_, keyword(), s_.text(f.text)); }
 
-    void list(const fw_version_form& f) { out_ = format("FW_VERSION %d.%d", f.major, f.minor); }
+    void list(const fw_version_form& f) {
+        keyword_and_blank();
+        out_ += format("%d.%d", f.major, f.minor);
+    }
 
     void list(const screen_form& f) {
         out_ = keyword();
@@ -141,45 +146,45 @@ private:
     }
 
     void list(const led_form& f) {
-        out_ = "LED ";
+        keyword_and_blank();
         append_word(out_, words::colors, f.color, LED_RED);
         append_word(out_, words::states, f.state, LED_TOGGLE);
     }
 
     void list(const log_form& f) {
-        out_ = "LOG ";
+        keyword_and_blank();
         append_word(out_, words::log_modes, f.mode);
         out_ += dump_prim_expr(f.expr, s_);
         floats(f);
     }
 
     void list(const net_form& f) {
-        out_ = "NET ";
+        keyword_and_blank();
         append_word(out_, words::networks, f.network);
         out_ += format("%d %d", f.id_bits, f.bit_rate);
     }
 
     void list(const periodic_form& f) {
-        out_ = "PERIODIC ";
+        keyword_and_blank();
         append_word(out_, words::message_types, f.type, MSG_MSG);
         out_ += format("%d ", f.period);
         append_hex_list(out_, s_.values_of(f.bytes));
     }
 
     void list(const write_form& f) {
-        out_ = "WRITE ";
+        keyword_and_blank();
         append_word(out_, words::message_types, f.type, MSG_MSG);
         append_hex_list(out_, s_.values_of(f.bytes));
     }
 
     void list(const request_form& f) {
-        out_ = "REQUEST ";
+        keyword_and_blank();
         append_hex_list(out_, s_.values_of(f.bytes));
     }
 
     // A READ without a number holds -1; no number is listed for 0 either.
     void list(const read_form& f) {
-        out_ = "READ ";
+        keyword_and_blank();
         append_word(out_, words::message_types, f.type, MSG_MSG);
         if (f.value > 0) out_ += format("%d ", f.value);
     }
@@ -190,19 +195,20 @@ private:
     }
 
     void list(const security_form& f) {
-        out_ = format("SECURITY %d ", f.level);
+        keyword_and_blank();
+        out_ += format("%d ", f.level);
         append_hex_bytes(out_, s_.bytes_of(f.key));
     }
 
     void list(const set_value_form& f) {
-        out_ = "SET_VALUE ";
+        keyword_and_blank();
         append_word(out_, words::parameters, f.param);
         out_ += format("%d", f.value);
     }
 
     // WAITKEY names only the key kinds; any other operand lists as nothing.
     void list(const waitkey_form& f) {
-        out_ = "WAITKEY ";
+        keyword_and_blank();
         if (f.expr.kind >= EXPR_ENTER && f.expr.kind <= EXPR_ANY) {
             out_ += words::operand_word(f.expr.kind);
             out_ += ' ';
@@ -220,7 +226,8 @@ private:
     }
 
     void list(const assignment_form& f) {
-        out_ = format("VAR[%d] = ", f.index);
+        out_ = words::var_word;
+        out_ += format("[%d] = ", f.index);
         out_ += dump_arith_expr(f.assign, s_);
     }
 
@@ -230,7 +237,8 @@ private:
     }
 
     void list(const mem_form& f) {
-        out_ = format("MEM %d ", f.location);
+        keyword_and_blank();
+        out_ += format("%d ", f.location);
         append_operator(out_, f.op);
         append_hex_bytes(out_, s_.bytes_of(f.data));
     }
@@ -264,7 +272,10 @@ std::string dump_prim_expr(const prim_expr& expr, const script& s) {
                 for (const int32_t v : s.values_of(expr.elements())) out += format("0x%02x ", static_cast<unsigned>(v));
                 out += '}';
                 break;
-            case EXPR_VAR: out = format("VAR[%d]", expr.var()); break;
+            case EXPR_VAR:
+                out = words::var_word;
+                out += format("[%d]", expr.var());
+                break;
             case EXPR_FLOAT_NUMBER: out = format("%f", static_cast<double>(expr.fvalue())); break;
             default: out = UNKNOWN; break;
         }

@@ -82,19 +82,20 @@ private:
     std::string text(const bare_form&) { return std::string(keyword()); }
 
     std::string text(const dat_form& f) {
-        if (f.type == DAT_DID) return cat({keyword(), format(" DID 0x%X", static_cast<uint32_t>(f.did))});
+        if (f.type == DAT_DID)
+            return cat({keyword(), " ", words::dat_types.word(DAT_DID), format(" 0x%X", static_cast<uint32_t>(f.did))});
         return cat({keyword(), " ", word_of(words::dat_types, f.type)});
     }
 
-    std::string text(const delay_form& f) { return format("DELAY %d", f.value); }
+    std::string text(const delay_form& f) { return cat({keyword(), format(" %d", f.value)}); }
 
     std::string text(const diag_form& f) {
-        return cat({"DIAG ", word_of(words::protocols, f.protocol), " ", hex_number(f.first_id), " ",
+        return cat({keyword(), " ", word_of(words::protocols, f.protocol), " ", hex_number(f.first_id), " ",
                     hex_number(f.second_id)});
     }
 
     std::string text(const did_form& f) {
-        std::string text = cat({"DID ", word_of(words::did_operations, f.operation),
+        std::string text = cat({keyword(), " ", word_of(words::did_operations, f.operation),
                                 format(" 0x%X", static_cast<uint32_t>(f.did))});
         if (f.operation == DID_MODIFY)
             text += cat({format(" %d %d ", f.modify_a, f.modify_b), symbol_of(words::operators, f.modify_op),
@@ -102,16 +103,16 @@ private:
         return text;
     }
 
-    std::string text(const inhale_form& f) { return cat({"INHALE ", word_of(words::methods, f.method)}); }
+    std::string text(const inhale_form& f) { return cat({keyword(), " ", word_of(words::methods, f.method)}); }
 
     std::string text(const exhale_form& f) {
-        return cat({"EXHALE ", word_of(words::methods, f.method), f.has_key ? key_text(s_.bytes_of(f.key)) : ""});
+        return cat({keyword(), " ", word_of(words::methods, f.method), f.has_key ? key_text(s_.bytes_of(f.key)) : ""});
     }
 
     std::string text(const text_form& f) { return cat({keyword(), " ", quoted(s_.text(f.text))}); }
 
     std::string text(const fw_version_form& f) {
-        return cat({"FW_VERSION ", fw_version_text(static_cast<uint32_t>(f.major) & 0xFFFF,
+        return cat({keyword(), " ", fw_version_text(static_cast<uint32_t>(f.major) & 0xFFFF,
                                                    static_cast<uint32_t>(f.minor) & 0xFFFF)});
     }
 
@@ -122,15 +123,15 @@ private:
     std::string text(const condition_form& f) { return cat({keyword(), " ", condition_text(f.test, s_)}); }
 
     std::string text(const led_form& f) {
-        return cat({"LED ", word_of(words::colors, f.color), " ", word_of(words::states, f.state)});
+        return cat({keyword(), " ", word_of(words::colors, f.color), " ", word_of(words::states, f.state)});
     }
 
     std::string text(const log_form& f) {
-        return cat({"LOG ", word_of(words::log_modes, f.mode), " ", operand_text(f.expr, s_), floats(f)});
+        return cat({keyword(), " ", word_of(words::log_modes, f.mode), " ", operand_text(f.expr, s_), floats(f)});
     }
 
     std::string text(const net_form& f) {
-        return cat({"NET ", word_of(words::networks, f.network), format(" %d %d", f.id_bits, f.bit_rate)});
+        return cat({keyword(), " ", word_of(words::networks, f.network), format(" %d %d", f.id_bits, f.bit_rate)});
     }
 
     // The MSG identifier is written whole; the other values as bytes.
@@ -145,32 +146,32 @@ private:
     }
 
     std::string text(const periodic_form& f) {
-        return cat({"PERIODIC ", word_of(words::message_types, f.type), format(" %d", f.period),
+        return cat({keyword(), " ", word_of(words::message_types, f.type), format(" %d", f.period),
                     message_list(f.type, f.bytes)});
     }
 
     std::string text(const write_form& f) {
-        return cat({"WRITE ", word_of(words::message_types, f.type), message_list(f.type, f.bytes)});
+        return cat({keyword(), " ", word_of(words::message_types, f.type), message_list(f.type, f.bytes)});
     }
 
-    std::string text(const request_form& f) { return cat({"REQUEST", byte_list(s_.values_of(f.bytes))}); }
+    std::string text(const request_form& f) { return cat({keyword(), byte_list(s_.values_of(f.bytes))}); }
 
     std::string text(const prog_form& f) {
         return cat({keyword(), " ", quoted(s_.text(f.filename)), f.has_key ? key_text(s_.bytes_of(f.key)) : ""});
     }
 
     std::string text(const read_form& f) {
-        return cat({"READ ", word_of(words::message_types, f.type),
+        return cat({keyword(), " ", word_of(words::message_types, f.type),
                     f.value == -1 ? std::string{} : format(" 0x%X", static_cast<uint32_t>(f.value))});
     }
 
-    std::string text(const security_form& f) { return cat({format("SECURITY %d", f.level), key_text(s_.bytes_of(f.key))}); }
+    std::string text(const security_form& f) { return cat({keyword(), format(" %d", f.level), key_text(s_.bytes_of(f.key))}); }
 
     std::string text(const set_value_form& f) {
-        return cat({"SET_VALUE ", word_of(words::parameters, f.param), format(" %d", f.value)});
+        return cat({keyword(), " ", word_of(words::parameters, f.param), format(" %d", f.value)});
     }
 
-    std::string text(const waitkey_form& f) { return cat({"WAITKEY ", operand_text(f.expr, s_)}); }
+    std::string text(const waitkey_form& f) { return cat({keyword(), " ", operand_text(f.expr, s_)}); }
 
     std::string text(const label_form& f) {
         if (c_.kind == CMD_LABEL) return cat({s_.text(f.name), ":"});
@@ -178,7 +179,7 @@ private:
     }
 
     std::string text(const assignment_form& f) {
-        std::string text = cat({format("VAR[%d] = ", f.index), operand_text(f.assign.lhs, s_)});
+        std::string text = cat({words::var_word, format("[%d] = ", f.index), operand_text(f.assign.lhs, s_)});
         if (f.assign.op != OP_NONE || f.assign.rhs.kind != EXPR_NIL)
             text += cat({" ", symbol_of(words::operators, f.assign.op), " ", operand_text(f.assign.rhs, s_)});
         return text;
@@ -191,7 +192,7 @@ private:
         const std::span<const uint8_t> data = s_.bytes_of(f.data);
         std::string text = data.empty() ? "\"\"" : "0x";
         for (const uint8_t b : data) text += format("%02X", b);
-        return cat({"MEM ", hex_number(f.location), " ", symbol_of(words::operators, f.op), " ", text});
+        return cat({keyword(), " ", hex_number(f.location), " ", symbol_of(words::operators, f.op), " ", text});
     }
 
     const command& c_;
@@ -230,7 +231,7 @@ std::string operand_text(const prim_expr& e, const script& s) {
             }
             return text + "}";
         }
-        case EXPR_VAR: return format("VAR[%d]", e.var());
+        case EXPR_VAR: return cat({words::var_word, format("[%d]", e.var())});
         case EXPR_FLOAT_NUMBER: return float_text(e.fvalue());
         default: break;
     }

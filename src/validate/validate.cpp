@@ -69,7 +69,8 @@ constexpr int64_t screen_rows = 8;
 constexpr uint32_t max_var_index = 15;
 constexpr uint32_t max_range_offset = 255;
 
-const char* dat_type_word(uint32_t type) { return type == DAT_VIN ? "VIN" : "DID"; }
+// The word a message names a data-set type by: DID for any type but VIN.
+const char* dat_type_word(uint32_t type) { return vocabulary::dat_types.word(type == DAT_VIN ? DAT_VIN : DAT_DID).data(); }
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != text.npos; }
 

@@ -1,9 +1,12 @@
 #include "inspect/flow.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <span>
+#include <string_view>
 
 #include "common/fatal.h"
+#include "parser/vocabulary.h"
 
 namespace vendrak::inspect {
 namespace {
@@ -203,42 +206,45 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
 
     decompiled_script out;
     int depth = 0;
-    auto line = [&](int indent, const std::string& text, uint32_t address) {
-        out.text += std::string(2 * static_cast<size_t>(std::max(indent, 0)), ' ') + text + "\n";
+    auto line = [&](int indent, std::initializer_list<std::string_view> pieces, uint32_t address) {
+        out.text.append(2 * static_cast<size_t>(std::max(indent, 0)), ' ');
+        for (const std::string_view piece : pieces) out.text += piece;
+        out.text += '\n';
         out.line_address.push_back(address);
     };
+    const auto word = vocabulary::keyword;
     for (size_t i = 0; i < n; ++i) {
         const decoded_instruction& insn = program[i];
         const uint32_t address = insn.address;
-        for (uint32_t k = 0; k < endifs[i]; ++k) line(--depth, "ENDIF", address);
-        if (label[i]) line(0, label_name(address) + ":", address);
-        for (size_t k = 0; k < loops_at(i).size(); ++k) line(depth++, "DO", address);
+        for (uint32_t k = 0; k < endifs[i]; ++k) line(--depth, {word(CMD_ENDIF)}, address);
+        if (label[i]) line(0, {label_name(address), ":"}, address);
+        for (size_t k = 0; k < loops_at(i).size(); ++k) line(depth++, {word(CMD_DO)}, address);
         // The closing EXIT is added by the compiler.
         if (i + 1 == n) break;
         switch (roles[i]) {
             case role::if_cmp:
-                line(depth++, "IF " + statement_text(i), address);
+                line(depth++, {word(CMD_IF), " ", statement_text(i)}, address);
                 ++i;
                 break;
             case role::while_cmp:
-                line(--depth, "WHILE " + statement_text(i), address);
+                line(--depth, {word(CMD_WHILE), " ", statement_text(i)}, address);
                 ++i;
                 break;
             case role::else_jump:
-                line(depth - 1, "ELSE", address);
+                line(depth - 1, {word(CMD_ELSE)}, address);
                 break;
             case role::enddo_jump:
-                line(depth, "ENDDO", address);
+                line(depth, {word(CMD_ENDDO)}, address);
                 break;
             case role::goto_jump:
-                line(depth, "GOTO " + label_name(insn.target), address);
+                line(depth, {word(CMD_GOTO), " ", label_name(insn.target)}, address);
                 break;
             case role::gosub_jump:
-                line(depth, "GOSUB " + label_name(insn.target), address);
+                line(depth, {word(CMD_GOSUB), " ", label_name(insn.target)}, address);
                 break;
             case role::condition_jump:
             case role::statement:
-                line(depth, statement_text(i), address);
+                line(depth, {statement_text(i)}, address);
                 break;
         }
     }
