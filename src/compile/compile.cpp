@@ -16,11 +16,16 @@ namespace {
 
 constexpr uint32_t no_code = 0;
 
-// A block statement still waiting for its end: for an IF its pending jump
-// (the JF of the IF itself, or the JMP of its latest ELSE), for a DO the
-// address of its first instruction.
-struct open_block {
-    size_t pending;
+// An IF still waiting for its ENDIF: its pending jump is the JF of the IF
+// itself, or the JMP of its latest ELSE.
+struct open_if {
+    size_t pending_jump;
+    size_t statement;
+};
+
+// A DO still waiting for its WHILE.
+struct open_do {
+    uint32_t start;
     size_t statement;
 };
 
@@ -70,13 +75,13 @@ private:
                 if (ifs_.empty()) return report(index_, "ELSE with no IF\n");
                 const size_t jump = emit_jump(OPC_JMP);
                 // The skipped branch resumes right after this ELSE's own JMP.
-                set_target(ifs_.back().pending, next_address());
-                ifs_.back().pending = jump;
+                set_target(ifs_.back().pending_jump, next_address());
+                ifs_.back().pending_jump = jump;
                 break;
             }
             case CMD_ENDIF:
                 if (ifs_.empty()) return report(index_, "ENDIF with no IF\n");
-                set_target(ifs_.back().pending, next_address());
+                set_target(ifs_.back().pending_jump, next_address());
                 ifs_.pop_back();
                 break;
             case CMD_DO:
@@ -89,7 +94,7 @@ private:
             case CMD_WHILE: {
                 if (dos_.empty()) return report(index_, "WHILE with no DO\n");
                 encode(cmd);
-                set_target(emit_jump(OPC_JT), static_cast<uint32_t>(dos_.back().pending));
+                set_target(emit_jump(OPC_JT), dos_.back().start);
                 dos_.pop_back();
                 // Every ENDDO since the last WHILE leaves to here, whichever
                 // loop it stands in.
@@ -189,8 +194,8 @@ private:
     program& out_;
     reporter& reporter_;
     size_t index_ = 0;
-    std::vector<open_block> ifs_;
-    std::vector<open_block> dos_;
+    std::vector<open_if> ifs_;
+    std::vector<open_do> dos_;
     std::vector<size_t> enddos_;
     std::vector<pending_label_jump> gotos_;
     std::vector<pending_label_jump> gosubs_;

@@ -187,13 +187,13 @@ void lexer::readnextc() {
     if (nextc_ >= 0) ++script_bytes_;
 }
 
-// Appends the look-ahead character to the token; carriage returns after it
-// are passed over, so they never enter a token.
 void lexer::token_too_long() {
     tok_[max_token] = '\0';
     fail(out_stream::err, "Token too long: %s\n", tok_);
 }
 
+// Appends the look-ahead character to the token; carriage returns after it
+// are passed over, so they never enter a token.
 void lexer::readchr() {
     if (tokpos_ == max_token) [[unlikely]] token_too_long();
     // At the end of input this stores the end marker as the byte 0xFF.
@@ -233,7 +233,8 @@ bool lexer::scan() {
         if (subst_ != no_subst) {
             tok_start_ = subst_start_;
         } else {
-            // The look-ahead is the script's byte number script_bytes_.
+            // The look-ahead is byte script_bytes_ - 1 of the script (counting
+            // from 0), so its column is script_bytes_ - line_begin_.
             tok_start_.line = static_cast<uint32_t>(line_ + new_line_);
             tok_start_.column = static_cast<uint32_t>(std::min<uint64_t>(script_bytes_ - line_begin_, UINT32_MAX));
         }
