@@ -46,11 +46,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vendrak-statements.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# One cycle of 50 statements: a label, then every statement form with
-# valid operands, an IF/ELSE block, a DO loop and a GOTO to the next
-# cycle's label. Texts and arrays stand only in the first cycles: the
-# string table and the operands that point into the data table are
-# limited to 64 KiB offsets.
+# One cycle of 48 statements: a label, most statement forms with valid
+# operands, an IF/ELSE block, a DO loop and a GOTO to the next cycle's
+# label; every 20,000th cycle also programs a small VBF file. Texts and
+# arrays stand only in the first 1,000 cycles: the string table and the
+# operands that point into the data table are limited to 64 KiB offsets.
 echo "== generating $statements statements in $work/big.vsc"
 [ -n "$vbfgen" ] && "$vbfgen" -o small.vbf --part-number BENCH --part-type DATA --erase 0x0:64 --section 0x0:64
 awk -v n="$statements" -v prog="$([ -n "$vbfgen" ] && echo 1 || echo 0)" '
