@@ -14,6 +14,7 @@
 
 #include "compile/compile.h"
 #include "container/container.h"
+#include "dump/script_text.h"
 #include "inspect/flow.h"
 #include "inspect/inspect.h"
 #include "parser/parser.h"
@@ -107,7 +108,7 @@ TEST(inspect, decrypts_a_container_written_with_aes) {
     EXPECT_TRUE(r.container.encrypted);
     EXPECT_EQ(r.defects, std::vector<std::string>{});
     ASSERT_EQ(r.program.size(), 3u);
-    EXPECT_EQ(vendrak::inspect::instruction_text(r.program[0]), "LCD 1 1 \"HI\"");
+    EXPECT_EQ(vendrak::inspect::instruction_text(r, 0), "LCD 1 1 \"HI\"");
 }
 
 // Scripts that decompile into themselves: IF, ELSE, ENDIF, DO, ENDDO and
@@ -124,13 +125,22 @@ TEST(inspect, rebuilds_the_block_statements) {
     for (const char* script : scripts) {
         vendrak::program compiled;
         vendrak::compile_script(vendrak::parse_script_text(script), compiled);
-        const vendrak::inspect::program_tables tables{compiled.string_table, compiled.data_table};
-        std::vector<vendrak::inspect::decoded_instruction> program;
+        std::vector<vendrak::decoded_instruction> program;
         std::vector<std::string> problems;
         for (const vendrak::instruction& insn : compiled.instructions)
-            program.push_back(vendrak::inspect::decode_instruction(insn.opcode, insn.address, tables, problems));
+            program.push_back(vendrak::decode_instruction(insn.opcode, insn.address));
+        const vendrak::program_tables tables{compiled.string_table, compiled.data_table};
         const auto decompiled = vendrak::inspect::decompile(
-            program, [](uint32_t) { return std::string("x.vbf"); }, problems);
+            program,
+            [&](size_t i) {
+                vendrak::script pools;
+                const vendrak::command c =
+                    vendrak::decode_statement(compiled.instructions[i].opcode, program[i].address, tables, pools, problems);
+                if (const auto* f = std::get_if<vendrak::condition_form>(&c.form))
+                    return vendrak::condition_text(f->test, pools);
+                return vendrak::statement_text(c, pools);
+            },
+            problems);
         EXPECT_EQ(problems, std::vector<std::string>{});
         EXPECT_EQ(decompiled.text, script);
     }

@@ -12,6 +12,7 @@
 #include "common/fatal.h"
 #include "compile/compile.h"
 #include "container/container.h"
+#include "dump/script_text.h"
 #include "inspect/flow.h"
 #include "inspect/text.h"
 #include "parser/parser.h"
@@ -108,6 +109,27 @@ std::function<std::string(uint32_t)> image_names(const inspection& r, const std:
     };
 }
 
+// Empties the pools of a scratch script for the next statement, keeping
+// their memory.
+void clear_pools(script& pools) {
+    pools.texts.clear();
+    pools.values.clear();
+    pools.bytes.clear();
+}
+
+// The script text of each instruction's statement, for the decompiler:
+// programming statements name the image files in `dir`.
+std::function<std::string(size_t)> statement_texts(const inspection& r, const std::string& dir) {
+    return [&r, image_name = image_names(r, dir), pools = std::make_shared<script>()](size_t i) {
+        clear_pools(*pools);
+        command c = statement_of(r, i, *pools);
+        if (r.program[i].code == OPC_CMP) return condition_text(std::get<condition_form>(c.form).test, *pools);
+        if (auto* prog = std::get_if<prog_form>(&c.form))
+            prog->filename = pools->add_text(image_name(r.program[i].image_offset));
+        return statement_text(c, *pools);
+    };
+}
+
 // The line of the script at `line` (counting from 1), without its indent.
 std::string script_line(const std::string& text, size_t line) {
     size_t at = 0;
@@ -136,15 +158,14 @@ std::string table_difference(const char* name, std::span<const uint8_t> actual, 
 // byte that the decoding alone does not judge.
 void check_recompiles(inspection& r) {
     std::vector<std::string> problems;
-    const decompiled_script script =
-        decompile(r.program, image_names(r, ""), problems);
+    decompiled_script script = decompile(r.program, statement_texts(r, ""), problems);
     if (!problems.empty()) {
         r.defects.insert(r.defects.end(), problems.begin(), problems.end());
         return;
     }
     program compiled;
     try {
-        const vendrak::script s = parse_script_text(script.text);
+        vendrak::script s = parse_script_text(script.text);
         validate_script(s);
         compile_script(s, compiled);
     } catch (const fatal_error& e) {
@@ -182,7 +203,7 @@ void check_recompiles(inspection& r) {
             r.defects.push_back(format("instruction at 0x%04X: byte %zu is 0x%02X, but the compiler writes 0x%02X "
                                        "for \"%s\"",
                                        r.program[i].address, k, actual[k], expected[k],
-                                       shown(instruction_text(r.program[i])).c_str()));
+                                       shown(instruction_text(r, i)).c_str()));
             return;
         }
     }
@@ -292,9 +313,14 @@ inspection inspect_container(std::vector<uint8_t> file, std::string name) {
     const program_tables tables{c.view(c.strings), c.view(c.data)};
     const auto code = c.view(c.code);
     r.program.reserve(code.size() / opcode_size);
+    script pools;
     for (size_t at = 0; at + opcode_size <= code.size(); at += opcode_size) {
         const auto op = code.subspan(at).first<opcode_size>();
-        r.program.push_back(decode_instruction(op, static_cast<uint32_t>(at), tables, r.defects));
+        r.program.push_back(decode_instruction(op, static_cast<uint32_t>(at)));
+        // For the defects only: the listing and the decompiler decode each
+        // statement again when they need it.
+        clear_pools(pools);
+        decode_statement(op, static_cast<uint32_t>(at), tables, pools, r.defects);
     }
     check_references(r);
     check_images(r);
@@ -326,9 +352,10 @@ std::string listing(const inspection& r) {
 
     out += "\n";
     const auto code = c.view(c.code);
-    for (const decoded_instruction& insn : r.program)
-        out += format("%04X  %s  %s\n", insn.address, hex_bytes(code.subspan(insn.address, opcode_size)).c_str(),
-                      shown(instruction_text(insn)).c_str());
+    for (size_t i = 0; i < r.program.size(); ++i)
+        out += format("%04X  %s  %s\n", r.program[i].address,
+                      hex_bytes(code.subspan(r.program[i].address, opcode_size)).c_str(),
+                      shown(instruction_text(r, i)).c_str());
 
     for (size_t i = 0; i < r.images.size(); ++i) {
         const image_info& image = r.images[i];
@@ -344,6 +371,34 @@ std::string listing(const inspection& r) {
     return out;
 }
 
+command statement_of(const inspection& r, size_t index, script& pools) {
+    const container_view& c = r.container;
+    const program_tables tables{c.view(c.strings), c.view(c.data)};
+    const auto op = c.view(c.code).subspan(index * opcode_size).first<opcode_size>();
+    std::vector<std::string> problems;
+    return decode_statement(op, r.program[index].address, tables, pools, problems);
+}
+
+std::string instruction_text(const inspection& r, size_t index) {
+    const decoded_instruction& insn = r.program[index];
+    const std::string_view name = operation_name(insn.code);
+    if (is_jump(insn.code)) return format("%.*s 0x%04X", static_cast<int>(name.size()), name.data(), insn.target);
+    script pools;
+    const command c = statement_of(r, index, pools);
+    if (insn.code == OPC_CMP) return "CMP " + condition_text(std::get<condition_form>(c.form).test, pools);
+    if (const auto* prog = std::get_if<prog_form>(&c.form)) {
+        std::string text = format("%.*s <image at VBF offset %u>", static_cast<int>(name.size()), name.data(),
+                                  insn.image_offset);
+        if (prog->has_key) {
+            text += " 0x";
+            for (const uint8_t b : pools.bytes_of(prog->key)) text += format("%02X", b);
+        }
+        return text;
+    }
+    if (c.kind == 0) return format("<unknown operation %u>", insn.code);
+    return statement_text(c, pools);
+}
+
 std::string image_file_name(size_t index) { return format("image%zu.vbf", index); }
 
 std::string script_text(const inspection& r, const std::string& image_dir) {
@@ -351,8 +406,7 @@ std::string script_text(const inspection& r, const std::string& image_dir) {
         throw std::runtime_error(format("the directory \"%s\" cannot be named in a script string",
                                         shown(image_dir).c_str()));
     std::vector<std::string> problems;
-    const decompiled_script script =
-        decompile(r.program, image_names(r, image_dir), problems);
+    const decompiled_script script = decompile(r.program, statement_texts(r, image_dir), problems);
     if (!problems.empty()) throw std::runtime_error(problems.front());
     const container_view& c = r.container;
     return format("; decompiled from %s by vendrak-inspect: %zu instructions, %llu string bytes, %llu data bytes, "
