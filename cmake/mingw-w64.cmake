@@ -22,6 +22,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # No package of the build machine (its GoogleTest, say) in a Windows build.
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Bit-fields laid out as GCC lays them out everywhere else: MinGW's default,
+# the Microsoft layout, starts a new unit at every change of type, which
+# would make the compiler's statement records larger. The Windows structures
+# the platform layer passes to the system give all bit-fields of a group one
+# type, so their layout is the same either way.
+set(CMAKE_C_FLAGS_INIT "-mno-ms-bitfields")
+set(CMAKE_CXX_FLAGS_INIT "-mno-ms-bitfields")
+
 # One self-contained .exe: the C++ runtime, libgcc and winpthreads linked in,
 # so nothing but system DLLs has to travel with it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -47,8 +47,8 @@ std::string vformat(const char* fmt, std::va_list args) VENDRAK_PRINTF(1, 0);
 
 // "[line] Error: " and the formatted text: every error that the front end,
 // the validator and program assembly find in a script has this form.
-std::string script_error(uint32_t line, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+std::string script_error(uint32_t line, const char* fmt, ...) VENDRAK_PRINTF(2, 3);
 // The same message thrown as a fatal error on the error stream.
-[[noreturn]] void fail_script(uint32_t line, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+[[noreturn]] void fail_script(uint32_t line, const char* fmt, ...) VENDRAK_PRINTF(2, 3);
 
 }  // namespace vendrak
