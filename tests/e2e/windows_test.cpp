@@ -265,6 +265,12 @@ struct windows_case {
 const std::string earlier = "an earlier container\n";
 const std::string flash_script = "LCD 1 1 \"FLASH\"\nPROG \"app.vbf\"\n";
 
+std::string usage(const std::string& name) {
+    return "\nVENDRAK Compiler Version " VENDRAK_VERSION "\nUsage: " + name +
+           " <options> <script file>\n  -h, --help\t Help\n  -a, --aes\t AES encrypt program binary\n"
+           "  -v, --verbose\t Increase debug verbosity\n  -o, --outfile\t Set output filename\n\n";
+}
+
 std::vector<windows_case> windows_cases() {
     const auto cannot_open = [](const std::string& name) {
         return "Error: Cannot open \"" + name + "\" output file\n" + prompt;
@@ -282,16 +288,13 @@ std::vector<windows_case> windows_cases() {
          {"app.vbf"}, {"a.out"}},
         {"locked_script", {{"run/t.vsc", flash_script}}, {"--lock", "t.vsc"}, {"t.vsc"}, 1,
          "Error: Cannot open \"t.vsc\" script file\n" + prompt, "", {"t.vsc"}, {"a.out"}},
+        // The option messages name the program by argument 0, the usage by
+        // its last part after '\\' or '/'.
         {"program_name_with_backslashes", {}, {}, {"-x"}, 0, "\nPress any key to continue...\n",
-         "C:\\Program Files\\vendrak\\vendrak.exe: invalid option -- 'x'\n\nVENDRAK Compiler Version " VENDRAK_VERSION
-         "\nUsage: vendrak.exe <options> <script file>\n  -h, --help\t Help\n  -a, --aes\t AES encrypt program binary\n"
-         "  -v, --verbose\t Increase debug verbosity\n  -o, --outfile\t Set output filename\n\n",
-         {}, {}, "C:\\Program Files\\vendrak\\vendrak.exe"},
+         "C:\\Program Files\\vendrak\\vendrak.exe: invalid option -- 'x'\n" + usage("vendrak.exe"), {}, {},
+         "C:\\Program Files\\vendrak\\vendrak.exe"},
         {"program_name_with_slashes", {}, {}, {"--aes=1"}, 0, "\nPress any key to continue...\n",
-         "C:/tools/vendrak: option '--aes' doesn't allow an argument\n\nVENDRAK Compiler Version " VENDRAK_VERSION
-         "\nUsage: vendrak <options> <script file>\n  -h, --help\t Help\n  -a, --aes\t AES encrypt program binary\n"
-         "  -v, --verbose\t Increase debug verbosity\n  -o, --outfile\t Set output filename\n\n",
-         {}, {}, "C:/tools/vendrak"},
+         "C:/tools/vendrak: option '--aes' doesn't allow an argument\n" + usage("vendrak"), {}, {}, "C:/tools/vendrak"},
     };
     // Ctrl+C, Ctrl+Break and closing the console while a 64 MiB flash file
     // is converted: the temporary file goes, no output is made.
