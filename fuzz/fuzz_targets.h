@@ -21,18 +21,35 @@
 namespace vendrak::fuzzing {
 
 // The whole in-process compile of a script: parse, validate, compile, and
-// the listing into `listing`.
+// the listing into `listing`. A checker's run that collects every error of
+// the script must begin with the error the compiler stops at.
 inline std::string compile_one(std::string_view text, std::FILE* listing) {
+    auto no_line_feed = [](const std::string& m) { return m.empty() || m.back() != '\n'; };
+    script s;
     try {
-        const script s = parse_script_text(text);
+        s = parse_script_text(text);
+    } catch (const fatal_error& e) {
+        return no_line_feed(e.message()) ? "a message without its line feed" : "";
+    }
+    collect_all all;
+    validate_script(s, all);
+    if (all.found.empty()) {
+        program collected;
+        compile_script(s, collected, all);
+    }
+    std::string stopped;
+    try {
         validate_script(s);
         program p;
         compile_script(s, p);
         dump_script(s, listing);
         if (p.instructions.empty()) return "a compiled program without its closing EXIT";
     } catch (const fatal_error& e) {
-        if (e.message().empty() || e.message().back() != '\n') return "a message without its line feed";
+        if (no_line_feed(e.message())) return "a message without its line feed";
+        stopped = e.message();
     }
+    if ((all.found.empty() ? "" : all.found.front().message) != stopped)
+        return "the first error collected is not the one the compiler stops at";
     return {};
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/container.h"
+#include "container/container.h"
 #include "inspect/inspect.h"
 #include "vbf/vbf.h"
 

@@ -71,5 +71,22 @@ TEST(Aes, KnownAnswersInPlace) {
     }
 }
 
+// One expanded key serves any number of blocks, in either direction.
+TEST(Aes, OneExpandedKeyForManyBlocks) {
+    const block zero_key{};
+    const aes128_key key(zero_key.data());
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& v : vectors) {
+            if (hex(v.key) != zero_key) continue;
+            SCOPED_TRACE(v.name);
+            block buf = hex(v.plain);
+            key.encrypt(buf.data(), buf.data());
+            EXPECT_EQ(buf, hex(v.cipher));
+            key.decrypt(buf.data(), buf.data());
+            EXPECT_EQ(buf, hex(v.plain));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vendrak

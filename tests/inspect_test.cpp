@@ -12,9 +12,9 @@
 
 #include "test_files.h"
 
-#include "aes/aes.h"
 #include "compile/compile.h"
-#include "driver/container.h"
+#include "container/container.h"
+#include "dump/script_text.h"
 #include "inspect/flow.h"
 #include "inspect/inspect.h"
 #include "parser/parser.h"
@@ -102,14 +102,13 @@ TEST(inspect, shows_and_decompiles_a_sound_container) {
 
 TEST(inspect, decrypts_a_container_written_with_aes) {
     std::vector<uint8_t> c = sound_container();
-    for (size_t at = 0; at < 128; at += 16)
-        vendrak::AES128_ECB_encrypt(&c[at], vendrak::aes_key.data(), &c[at]);
+    vendrak::encrypt_blocks(std::span(c).first(128));
     set_crc(c);
     const auto r = inspect_container(c);
     EXPECT_TRUE(r.container.encrypted);
     EXPECT_EQ(r.defects, std::vector<std::string>{});
     ASSERT_EQ(r.program.size(), 3u);
-    EXPECT_EQ(vendrak::inspect::instruction_text(r.program[0]), "LCD 1 1 \"HI\"");
+    EXPECT_EQ(vendrak::inspect::instruction_text(r, 0), "LCD 1 1 \"HI\"");
 }
 
 // Scripts that decompile into themselves: IF, ELSE, ENDIF, DO, ENDDO and
@@ -126,13 +125,22 @@ TEST(inspect, rebuilds_the_block_statements) {
     for (const char* script : scripts) {
         vendrak::program compiled;
         vendrak::compile_script(vendrak::parse_script_text(script), compiled);
-        const vendrak::inspect::program_tables tables{compiled.string_table, compiled.data_table};
-        std::vector<vendrak::inspect::decoded_instruction> program;
+        std::vector<vendrak::decoded_instruction> program;
         std::vector<std::string> problems;
         for (const vendrak::instruction& insn : compiled.instructions)
-            program.push_back(vendrak::inspect::decode_instruction(insn.opcode, insn.address, tables, problems));
+            program.push_back(vendrak::decode_instruction(insn.opcode, insn.address));
+        const vendrak::program_tables tables{compiled.string_table, compiled.data_table};
         const auto decompiled = vendrak::inspect::decompile(
-            program, [](uint32_t) { return std::string("x.vbf"); }, problems);
+            program,
+            [&](size_t i) {
+                vendrak::script pools;
+                const vendrak::command c =
+                    vendrak::decode_statement(compiled.instructions[i].opcode, program[i].address, tables, pools, problems);
+                if (const auto* f = std::get_if<vendrak::condition_form>(&c.form))
+                    return vendrak::condition_text(f->test, pools);
+                return vendrak::statement_text(c, pools);
+            },
+            problems);
         EXPECT_EQ(problems, std::vector<std::string>{});
         EXPECT_EQ(decompiled.text, script);
     }

@@ -14,18 +14,8 @@ namespace {
 using namespace std::string_literals;
 
 std::string crlf(std::string text) {
-    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, "\r");
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, 1, '\r');
     return text;
-}
-
-// The values of a script made of DELAY statements only.
-std::vector<int32_t> delays(std::string_view text) {
-    std::vector<int32_t> values;
-    for (const command& c : parse_script_text(text).commands) {
-        EXPECT_EQ(c.kind, CMD_DELAY) << text;
-        values.push_back(c.value);
-    }
-    return values;
 }
 
 // ---- character source and line numbers ----
@@ -34,12 +24,17 @@ TEST(ParserSource, CrLfParsesLikeLfWithTheSameLines) {
     const std::string lf =
         "DEFINE SPEED 500000\nNET CAN_HS 11 SPEED\n; note\nEXEC \"two\nlines\"\nLCD 1 1\n\"x\" /* c\n */ DELAY\n5";
     const script s = parse_script_text(lf);
-    EXPECT_EQ(s.commands, parse_script_text(crlf(lf)).commands);
+    const script crlf_script = parse_script_text(crlf(lf));
+    EXPECT_EQ(s.commands, crlf_script.commands);
+    EXPECT_EQ(s.texts, crlf_script.texts);
     ASSERT_EQ(s.commands.size(), 4u);
-    EXPECT_EQ(s.commands[0], cmd(CMD_NET, [](command& c) { c.line = 2, c.network = NET_CAN_HS, c.id_bits = 11, c.bit_rate = 500000; }));
-    EXPECT_EQ(s.commands[1], cmd(CMD_EXEC, [](command& c) { c.line = 5, c.text = "two\nlines"; }));
-    EXPECT_EQ(s.commands[2].line, 7u);  // the floats are absent; DELAY stands on line 8
-    EXPECT_EQ(s.commands[3], cmd(CMD_DELAY, [](command& c) { c.line = 9, c.value = 5; }));
+    std::vector<uint32_t> lines;
+    for (const command& c : s.commands) lines.push_back(c.line);
+    // the floats are absent; DELAY stands on line 8
+    EXPECT_EQ(lines, (std::vector<uint32_t>{2, 5, 7, 9}));
+    EXPECT_EQ(std::get<net_form>(s.commands[0].form), (net_form{NET_CAN_HS, 11, 500000}));
+    EXPECT_EQ(s.texts, "two\nlinesx");
+    EXPECT_EQ(std::get<delay_form>(s.commands[3].form).value, 5);
     EXPECT_EQ(error_of(lf + "\nbogus"), "[10] Error: Unknown command: bogus\n");
     EXPECT_EQ(error_of(crlf(lf + "\nbogus")), "[10] Error: Unknown command: bogus\n");
     EXPECT_EQ(error_of(crlf("DO\nLED\nBLUE")), "[2] Error: Unknown LED <color>\n");
@@ -87,8 +82,10 @@ TEST(ParserSource, ReadsAStreamThroughItsBufferAndKeepsRecordsBeforeAnError) {
     }
     std::fclose(f);
     ASSERT_EQ(s.commands.size(), 20001u);
-    EXPECT_EQ(s.commands[12345], cmd(CMD_DELAY, [](command& c) { c.line = 12346, c.value = 12345; }));
-    EXPECT_EQ(s.commands.back(), cmd(CMD_DO, [](command& c) { c.line = 20002; }));
+    EXPECT_EQ(s.commands[12345].line, 12346u);
+    EXPECT_EQ(std::get<delay_form>(s.commands[12345].form).value, 12345);
+    EXPECT_EQ(s.commands.back().kind, CMD_DO);
+    EXPECT_EQ(s.commands.back().line, 20002u);
 }
 
 TEST(ParserSource, EmptyInputsAndNulBytes) {
@@ -97,7 +94,7 @@ TEST(ParserSource, EmptyInputsAndNulBytes) {
     EXPECT_EQ(delays("DELAY 1\0DELAY 2"s), (std::vector<int32_t>{1}));
     EXPECT_EQ(error_of("DELAY \0 2"s), "[1] Error: expected a number, but found: \n");
     // a NUL inside a string ends the token text there: "ab less its last character
-    EXPECT_EQ(only("EXEC \"ab\0cd\""s).text, "a");
+    EXPECT_EQ(only("EXEC \"ab\0cd\""s).s.texts, "a");
 }
 
 // ---- DEFINE ----
@@ -124,8 +121,8 @@ TEST(ParserDefine, Substitution) {
     };
     for (const auto& c : cases) EXPECT_EQ(delays(c.src), c.values) << c.src;
 
-    EXPECT_EQ(only("DEFINE IDX 3\nVAR[IDX] = 1").index, 3);
-    EXPECT_EQ(only("DEFINE S \"a b\"\nEXEC S").text, "a b");
+    EXPECT_EQ(only("DEFINE IDX 3\nVAR[IDX] = 1").form<assignment_form>().index, 3);
+    EXPECT_EQ(only("DEFINE S \"a b\"\nEXEC S").s.texts, "a b");
 }
 
 TEST(ParserDefine, Errors) {
@@ -151,10 +148,10 @@ TEST(ParserDefine, ManyNamesParseInLinearTime) {
     text += "REQUEST";
     for (int i = 0; i < 1000000; ++i) text += " N" + std::to_string(i % 10000);
     const auto start = std::chrono::steady_clock::now();
-    const command request = only(text);
+    const auto request = only(text);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    ASSERT_EQ(request.bytes.size(), 1000000u);
-    EXPECT_EQ(request.bytes[123456], 3456);
+    ASSERT_EQ(request.form<request_form>().bytes.size, 1000000u);
+    EXPECT_EQ(request.s.values[123456], 3456);
     EXPECT_LT(took.count(), 30.0);
 }
 
@@ -186,8 +183,8 @@ TEST(ParserNumbers, Unsigned) {
         {"-4294967295", 1u}, {"-4294967296", 4294967295u}, {"017", 15u},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(only("UPLOAD "s + c.token + " 1").first, c.value) << c.token;
-        EXPECT_EQ(only("DOWNLOAD 1 "s + c.token).second, c.value) << c.token;
+        EXPECT_EQ(only("UPLOAD "s + c.token + " 1").form<transfer_form>().first, c.value) << c.token;
+        EXPECT_EQ(only("DOWNLOAD 1 "s + c.token).form<transfer_form>().second, c.value) << c.token;
     }
     EXPECT_EQ(error_of("UPLOAD x 1"), "[1] Error: expected unsigned number, but found: x\n");
     EXPECT_EQ(error_of("DOWNLOAD 1"), "[1] Error: expected unsigned number, but found: \n");
@@ -205,7 +202,7 @@ TEST(ParserNumbers, Floats) {
         {"3.5e38", std::numeric_limits<float>::infinity()},
     };
     for (const auto& c : cases) {
-        const command lcd = only("LCD 1 1 VBAT "s + c.token + " 0.5");
+        const screen_form lcd = only("LCD 1 1 VBAT "s + c.token + " 0.5").form<screen_form>();
         EXPECT_EQ(lcd.has_floats, 1u) << c.token;
         EXPECT_EQ(lcd.float_a, c.value) << c.token;
         EXPECT_EQ(lcd.float_b, 0.5f);
@@ -218,12 +215,12 @@ TEST(ParserNumbers, Floats) {
 TEST(ParserNumbers, HexByteStrings) {
     const struct {
         std::string token;
-        std::vector<uint32_t> key;  // empty: the message below
+        std::vector<uint8_t> key;  // empty: the message below
         std::string message;
     } cases[] = {
         {"0x0102", {1, 2}, ""},
         {"0xaBcD", {0xAB, 0xCD}, ""},
-        {"0x" + std::string(64, 'f'), std::vector<uint32_t>(32, 255), ""},
+        {"0x" + std::string(64, 'f'), std::vector<uint8_t>(32, 255), ""},
         {"0x" + std::string(66, 'f'), {}, "invalid security key length: 0x" + std::string(66, 'f')},
         {"0x1", {}, "invalid security key length: 0x1"},
         {"0x", {}, "invalid security key length: 0x"},
@@ -239,19 +236,19 @@ TEST(ParserNumbers, HexByteStrings) {
             EXPECT_EQ(error_of(src), "[1] Error: " + c.message + "\n");
             continue;
         }
-        const command s = only(src);
-        EXPECT_EQ(s.key_len, c.key.size());
-        EXPECT_EQ(std::vector<uint32_t>(s.key.begin(), s.key.begin() + s.key_len), c.key) << c.token;
+        const auto one = only(src);
+        EXPECT_EQ(one.form<security_form>().key, (bytes_ref{0, static_cast<uint32_t>(c.key.size())}));
+        EXPECT_EQ(one.s.bytes, c.key) << c.token;
     }
-    EXPECT_EQ(only("MEM 1 = 0x" + std::string(510, '7')).data, std::vector<int32_t>(255, 0x77));
+    EXPECT_EQ(only("MEM 1 = 0x" + std::string(510, '7')).s.bytes, std::vector<uint8_t>(255, 0x77));
     EXPECT_EQ(error_of("MEM 1 = 0x" + std::string(512, '7')),
               "[1] Error: invalid MEM data length: 0x" + std::string(512, '7') + "\n");
 }
 
 TEST(ParserTokens, LengthLimit) {
-    EXPECT_EQ(only("GOTO " + std::string(1023, 'a')).label, std::string(1023, 'a'));
+    EXPECT_EQ(only("GOTO " + std::string(1023, 'a')).s.texts, std::string(1023, 'a'));
     EXPECT_EQ(error_of("GOTO " + std::string(1024, 'a')), "Token too long: " + std::string(1023, 'a') + "\n");
-    EXPECT_EQ(only("EXEC \"" + std::string(1021, 's') + "\"").text, std::string(1021, 's'));
+    EXPECT_EQ(only("EXEC \"" + std::string(1021, 's') + "\"").s.texts, std::string(1021, 's'));
     EXPECT_EQ(error_of("EXEC \"" + std::string(1022, 's') + "\""), "Token too long: \"" + std::string(1022, 's') + "\n");
     // an unclosed string takes one 0xFF byte per step at the end of input
     EXPECT_EQ(error_of("EXEC \"abc"), "Token too long: \"abc" + std::string(1019, '\xFF') + "\n");

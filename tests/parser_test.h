@@ -1,17 +1,20 @@
 // Helpers shared by the parser tests: parse a script held in memory, catch its
-// error message, and build expected records.
+// error message, and reach into the records.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/fatal.h"
 #include "parser/parser.h"
+#include "records.h"
 
 namespace vendrak::testing {
+
+using records::only;
 
 // The message of the parse error, or "(no error)"; parse errors always
 // belong on the error stream.
@@ -25,31 +28,14 @@ inline std::string error_of(std::string_view text) {
     return "(no error)";
 }
 
-// A record of the given kind on line 1, with fields set by `set`.
-inline command cmd(uint32_t kind, const std::function<void(command&)>& set = nullptr) {
-    command c;
-    c.kind = kind;
-    c.line = 1;
-    if (set) set(c);
-    return c;
-}
-
-inline prim_expr operand(uint32_t kind, const std::function<void(prim_expr&)>& set = nullptr) {
-    prim_expr e;
-    e.kind = kind;
-    if (set) set(e);
-    return e;
-}
-
-inline prim_expr number(int32_t n) {
-    return operand(EXPR_NUMBER, [n](prim_expr& e) { e.number = n; });
-}
-
-// The only record of a one-statement script (a failure if there are more).
-inline command only(std::string_view text) {
-    script s = parse_script_text(text);
-    EXPECT_EQ(s.commands.size(), 1u) << text;
-    return s.commands.empty() ? command{} : s.commands.front();
+// The values of a script made of DELAY statements only.
+inline std::vector<int32_t> delays(std::string_view text) {
+    std::vector<int32_t> values;
+    for (const command& c : parse_script_text(text).commands) {
+        EXPECT_EQ(c.kind, CMD_DELAY) << text;
+        if (const auto* d = std::get_if<delay_form>(&c.form)) values.push_back(d->value);
+    }
+    return values;
 }
 
 }  // namespace vendrak::testing

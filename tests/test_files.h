@@ -1,12 +1,11 @@
 // File helpers shared by the tests that run programs on real files.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -54,9 +53,13 @@ inline std::string u32be(uint32_t v) {
 class scratch_dir {
 public:
     scratch_dir() {
-        std::string pattern = (fs::temp_directory_path() / "vendrak-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        // A name nobody holds yet: create_directory fails on an existing one.
+        static std::mt19937_64 random{std::random_device{}()};
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            if (attempt == 100) throw std::runtime_error("cannot create a scratch directory");
+            const fs::path candidate = fs::temp_directory_path() / ("vendrak-test-" + std::to_string(random()));
+            if (fs::create_directory(candidate)) path_ = candidate;
+        }
         fs::create_directory(run());
     }
     ~scratch_dir() {

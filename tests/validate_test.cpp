@@ -7,25 +7,15 @@
 
 #include "common/fatal.h"
 #include "records.h"
-#include "parser/parser.h"
 
 namespace vendrak {
 namespace {
 
 using namespace records;
 
-prim_expr arr(int32_t n) { prim_expr e = ex(EXPR_ARRAY, 0, n); e.array.assign(n, 1); return e; }
-
-command cmd(uint32_t kind) { command c; c.kind = kind; return c; }
-command screen(uint32_t kind, int32_t row, int32_t column, prim_expr e) {
-    command c = cmd(kind); c.row = row; c.column = column; c.expr = std::move(e); return c;
-}
-command with_expr(uint32_t kind, prim_expr e) { command c = cmd(kind); c.expr = std::move(e); return c; }
-command cond(prim_expr l, uint32_t op, prim_expr r, uint32_t kind = CMD_IF) {
-    command c = cmd(kind); c.test = {std::move(l), std::move(r), op}; return c;
-}
-command assign(int32_t index, prim_expr l, uint32_t op = OP_NONE, prim_expr r = ex(EXPR_NIL)) {
-    command c = cmd(CMD_VAR); c.index = index; c.assign = {std::move(l), std::move(r), op}; return c;
+command cond(prim_expr l, test_code op, prim_expr r) { return make(CMD_IF, condition_form{{l, r, op}}); }
+command assign(prim_expr l, arith_code op = OP_NONE, prim_expr r = ex(EXPR_NIL)) {
+    return make(CMD_VAR, assignment_form{0, {l, r, op}});
 }
 
 // The first violation's message, or "" when the script passes.
@@ -41,12 +31,11 @@ std::string verdict(const script& s) {
 
 std::string check_text(const std::string& text) { return verdict(parse_script_text(text)); }
 
-// On records built by hand, numbered as lines 1, 2, ...: the sweeps over every
-// kind, and forms the parser never makes.
-std::string check(std::vector<command> cmds) {
+// One record built by hand, on line 1: the sweeps over every kind, and forms
+// the parser never makes.
+std::string check(const command& c) {
     script s;
-    for (size_t i = 0; i < cmds.size(); ++i) cmds[i].line = static_cast<uint32_t>(i + 1);
-    s.commands.assign(std::make_move_iterator(cmds.begin()), std::make_move_iterator(cmds.end()));
+    s.commands.push_back(c);
     return verdict(s);
 }
 
@@ -131,7 +120,9 @@ TEST(Validate, EveryRuleAndMessage) {
 }
 
 // Kinds whose own operand checks pass with offset 0, length 1.
-prim_expr sample(uint32_t kind) { return kind == EXPR_ARRAY ? arr(1) : kind == EXPR_VAR ? var(0) : ex(kind, 0, 1); }
+prim_expr sample(uint32_t kind) {
+    return kind == EXPR_VAR ? prim_expr::var_of(0) : ex(static_cast<expr_kind>(kind), 0, 1);
+}
 
 TEST(Validate, ComparablePairs) {
     // The pairs a condition accepts, in either order; VAR pairs go by the VAR operand set.
@@ -145,7 +136,7 @@ TEST(Validate, ComparablePairs) {
             for (auto [x, y] : allowed) ok = ok || (a == x && b == y) || (a == y && b == x);
             if (a == EXPR_VAR) ok = (var_operand_set >> b & 1) != 0;
             if (b == EXPR_VAR) ok = (var_operand_set >> a & 1) != 0;
-            EXPECT_EQ(check({cond(sample(a), TEST_EQ, sample(b))}), ok ? "" : "[1] Error: Invalid test expression\n")
+            EXPECT_EQ(check(cond(sample(a), TEST_EQ, sample(b))), ok ? "" : "[1] Error: Invalid test expression\n")
                 << a << " vs " << b;
         }
 }
@@ -155,14 +146,34 @@ TEST(Validate, OperandSets) {
     for (uint32_t k = 0; k <= EXPR_RTC; ++k) {
         const bool in_var = (var_operand_set >> k & 1) != 0, in_display = (display_set >> k & 1) != 0;
         const char* invalid = "[1] Error: Invalid arithmetic expression\n";
-        EXPECT_EQ(check({assign(0, sample(k))}), in_var ? "" : invalid) << k;
-        EXPECT_EQ(check({assign(0, num(1), OP_ADD, sample(k))}), in_var ? "" : invalid) << k;
-        EXPECT_EQ(check({with_expr(CMD_LOG, sample(k))}), in_display ? "" : "[1] Error: Illegal LOG string\n") << k;
-        EXPECT_EQ(check({screen(CMD_HLCD, 1, 1, sample(k))}), in_display ? "" : "[1] Error: Illegal HLCD string\n")
+        EXPECT_EQ(check(assign(sample(k))), in_var ? "" : invalid) << k;
+        EXPECT_EQ(check(assign(prim_expr::number_of(1), OP_ADD, sample(k))), in_var ? "" : invalid) << k;
+        EXPECT_EQ(check(make(CMD_LOG, log_form{LOG_ADD, 0, sample(k), 0, 0})),
+                  in_display ? "" : "[1] Error: Illegal LOG string\n")
+            << k;
+        EXPECT_EQ(check(make(CMD_HLCD, screen_form{1, 1, sample(k), 0, 0, 0})),
+                  in_display ? "" : "[1] Error: Illegal HLCD string\n")
             << k;
     }
-    EXPECT_EQ(check({assign(0, num(1), OP_NONE, num(2))}), "[1] Error: Invalid arithmetic expression\n");
-    EXPECT_EQ(check({cond(ex(EXPR_DTCVAL), TEST_EQ, ex(EXPR_ARRAY, 256, 1))}), "[1] Error: Invalid ARRAY offset\n");
+    EXPECT_EQ(check(assign(prim_expr::number_of(1), OP_NONE, prim_expr::number_of(2))),
+              "[1] Error: Invalid arithmetic expression\n");
+}
+
+// A checker gets the first violation of every statement.
+TEST(Validate, CollectsTheFirstErrorOfEachStatement) {
+    const script s = parse_script_text(
+        "DELAY 0\nLCD 0 17 VBAT\nDELAY 5\nDID SAVE 1\nIF VAR[16] = \"x\"\nDAT_INIT VIN\nDAT_CHECK DID 1");
+    collect_all found;
+    validate_script(s, found);
+    std::vector<std::pair<size_t, std::string>> got;
+    for (const diagnostic& d : found.found) got.emplace_back(d.statement, d.message);
+    EXPECT_EQ(got, (std::vector<std::pair<size_t, std::string>>{
+                       {0, "[1] Error: DELAY out of range\n"},
+                       {1, "[2] Error: LCD row out of range\n"},
+                       {3, "[4] Error: DID command must follow DAT_CREATE\n"},
+                       {4, "[5] Error: VAR index out of bounds\n"},
+                       {6, "[7] Error: Inconsistent DAT_CHECK <Type>. Expected VIN got DID\n"},
+                   }));
 }
 
 }  // namespace

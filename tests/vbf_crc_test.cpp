@@ -47,5 +47,31 @@ TEST(Crc32, FastMethodsMatchTheBitwiseDefinition) {
     }
 }
 
+// A register carried over a run of B's length and XORed with B's register
+// from 0 must equal the register run over A then B, for every split
+// (empty parts included) and every starting register.
+TEST(Crc32, CombinedRegistersEqualOneRun) {
+    std::mt19937 rng(20240612);
+    std::vector<uint8_t> data(70000);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    std::uniform_int_distribution<size_t> length(0, data.size());
+    for (int round = 0; round < 200; ++round) {
+        const size_t n = round < 3 ? size_t(round) : length(rng);
+        const size_t split = n == 0 ? 0 : std::uniform_int_distribution<size_t>(0, n)(rng);
+        const uint32_t init = round % 3 == 0 ? 0u : static_cast<uint32_t>(rng());
+        const uint32_t a = bitwise_crc(init, data.data(), split);
+        const uint32_t b = bitwise_crc(0, data.data() + split, n - split);
+        ASSERT_EQ(crc32_combine(a, b, n - split), bitwise_crc(init, data.data(), n))
+            << "split " << split << " of " << n;
+    }
+    // Zero bytes: shifting equals running over them, and shifts add up for
+    // lengths far beyond any file.
+    const std::vector<uint8_t> zeros(70000, 0);
+    for (size_t n : {size_t{0}, size_t{1}, size_t{8}, size_t{4097}, zeros.size()})
+        EXPECT_EQ(crc32_shift(0xA5A5F00Du, n), bitwise_crc(0xA5A5F00Du, zeros.data(), n)) << n;
+    const uint64_t big = 0xFEDCBA9876543210u;
+    EXPECT_EQ(crc32_shift(crc32_shift(0x12345678u, big), 12345), crc32_shift(0x12345678u, big + 12345));
+}
+
 }  // namespace
 }  // namespace vendrak

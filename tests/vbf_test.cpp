@@ -102,6 +102,16 @@ protected:
         c.status = vbf_process(path.c_str(), out, &c.checksum, messages, limit);
         c.image = read_all(out).substr(before.size());
         c.messages = read_all(messages);
+        // Into a sink that keeps nothing the file gives the same result, and
+        // the size and container register reported are those of the image.
+        discard_output sink;
+        vbf_image reported;
+        EXPECT_EQ(vbf_process(path.c_str(), sink, reported, messages), c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(reported.file_checksum, c.checksum);
+            EXPECT_EQ(reported.size, c.image.size());
+            EXPECT_EQ(reported.crc, vendrak_test::bitwise_crc(0, c.image.data(), c.image.size()));
+        }
         std::fclose(out);
         std::fclose(messages);
         return c;

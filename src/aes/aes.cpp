@@ -161,20 +161,28 @@ void InvCipher(block& state, const round_keys& RoundKey) {
 
 }  // namespace
 
-// The key is expanded anew for every block: nothing of an earlier call is
-// kept, and `output` may be the very buffer of `input`.
-void AES128_ECB_encrypt(const uint8_t* input, const uint8_t* key, uint8_t* output) {
+aes128_key::aes128_key(const uint8_t* key) : RoundKey(KeyExpansion(key)) {}
+
+void aes128_key::encrypt(const uint8_t* input, uint8_t* output) const {
     block state;
     std::memcpy(state.data(), input, state.size());
-    Cipher(state, KeyExpansion(key));
+    Cipher(state, RoundKey);
     std::memcpy(output, state.data(), state.size());
 }
 
-void AES128_ECB_decrypt(const uint8_t* input, const uint8_t* key, uint8_t* output) {
+void aes128_key::decrypt(const uint8_t* input, uint8_t* output) const {
     block state;
     std::memcpy(state.data(), input, state.size());
-    InvCipher(state, KeyExpansion(key));
+    InvCipher(state, RoundKey);
     std::memcpy(output, state.data(), state.size());
+}
+
+void AES128_ECB_encrypt(const uint8_t* input, const uint8_t* key, uint8_t* output) {
+    aes128_key(key).encrypt(input, output);
+}
+
+void AES128_ECB_decrypt(const uint8_t* input, const uint8_t* key, uint8_t* output) {
+    aes128_key(key).decrypt(input, output);
 }
 
 }  // namespace vendrak

@@ -33,4 +33,20 @@ void fail(out_stream where, const char* fmt, ...) {
     throw fatal_error(where, std::move(text));
 }
 
+std::string script_error(uint32_t line, const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    std::string text = format("[%u] Error: ", line) + vformat(fmt, args);
+    va_end(args);
+    return text;
+}
+
+void fail_script(uint32_t line, const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    std::string text = format("[%u] Error: ", line) + vformat(fmt, args);
+    va_end(args);
+    throw fatal_error(out_stream::err, std::move(text));
+}
+
 }  // namespace vendrak

@@ -1,15 +1,14 @@
 // The code generator: one 16-byte opcode per command, the jumps of the
 // control-flow statements, the string table, the data table and the list of
 // flash files the program names.
-//
-// Errors end the compilation with a `fatal_error` on the error stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "common/report.h"
 #include "compile/opcode.h"
 #include "parser/script.h"
 
@@ -30,17 +29,19 @@ struct program {
     std::vector<uint8_t> data_table;        // raw bytes
 };
 
-// Compiles a validated script into `out` (which starts empty).
+// Compiles a validated script into `out` (which starts empty). Stops at the
+// first error with a `fatal_error` on the error stream.
 void compile_script(const script& s, program& out);
 
-// Encodes one command into `insn.opcode` (its address already set), appending
-// to the two tables whatever the command carries beyond the opcode.
-void make_opcode(instruction& insn, const command& cmd, std::vector<uint8_t>& string_table,
-                 std::vector<uint8_t>& data_table);
+// The same, reporting every error to `r`: each misplaced block statement and
+// undefined label, each statement the encoder refuses, each unterminated
+// block. The program is only meant for use when nothing was reported.
+void compile_script(const script& s, program& out, reporter& r);
 
-// Writes the 5-byte expression operand of `expr` at `operand` and appends its
-// string or array to the tables; `line` is used only in the limit messages.
-void copyExpr(const prim_expr& expr, std::span<uint8_t, expr_operand_size> operand,
-              std::vector<uint8_t>& string_table, std::vector<uint8_t>& data_table, uint32_t line);
+// Encodes `cmd`, statement `index` of `s`, into `op` (every byte not named
+// 0), appending to the tables of `out` whatever it carries beyond the opcode.
+// Kinds without an operation of their own (see operation_of) are laid out
+// by compile_script instead and encode as nothing.
+void make_opcode(opcode_bytes& op, const command& cmd, size_t index, const script& s, program& out, reporter& r);
 
 }  // namespace vendrak

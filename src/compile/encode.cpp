@@ -1,12 +1,12 @@
 // The encoder: one command into one 16-byte opcode, plus whatever it carries
-// into the string table and the data table.
+// into the string table and the data table. The field positions are those of
+// compile/opcode.h, which the decoder reads back.
 #include <bit>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <variant>
 
-#include "common/bytes.h"
 #include "common/fatal.h"
 #include "compile/compile.h"
 
@@ -18,374 +18,279 @@ constexpr size_t max_table_offset = 65535;
 // Counts that an opcode holds in one byte.
 constexpr size_t max_byte_count = 255;
 
-// Texts are NUL-terminated for the device; a text ends at its first NUL.
-std::string_view c_text(const std::string& s) { return std::string_view(s.c_str()); }
+class encoder {
+public:
+    encoder(opcode_bytes& op, const command& cmd, size_t index, const script& s, program& out, reporter& r)
+        : op_(op), cmd_(cmd), index_(index), script_(s), out_(out), reporter_(r) {}
 
-// Appends a text and its NUL to the string table and returns its offset.
-// Equal texts are stored again each time: nothing is shared.
-uint32_t add_string(std::vector<uint8_t>& string_table, const std::string& text, uint32_t line) {
-    if (string_table.size() > max_table_offset)
-        fail(out_stream::err, "[%d] INTERNAL ERROR: stringTableIndex exceeded!\n", line);
-    const auto at = static_cast<uint32_t>(string_table.size());
-    append_text(string_table, c_text(text));
-    append_u8(string_table, 0);
-    return at;
-}
-
-// Appends values as bytes (their low 8 bits) and returns where they start.
-template <typename Values>
-uint32_t add_bytes(std::vector<uint8_t>& data_table, const Values& values) {
-    const auto at = static_cast<uint32_t>(data_table.size());
-    for (auto v : values) append_u8(data_table, static_cast<uint32_t>(v));
-    return at;
-}
-
-// The first `key_len` bytes of a key (`at` refuses a length beyond the key).
-uint32_t add_key(std::vector<uint8_t>& data_table, const command& cmd) {
-    const auto at = static_cast<uint32_t>(data_table.size());
-    for (uint32_t i = 0; i < cmd.key_len; ++i) append_u8(data_table, cmd.key.at(i));
-    return at;
-}
-
-// The float pair of LCD, HLCD, HUD and LOG: two IEEE-754 singles.
-uint32_t add_floats(std::vector<uint8_t>& data_table, const command& cmd) {
-    const auto at = static_cast<uint32_t>(data_table.size());
-    append_u32le(data_table, std::bit_cast<uint32_t>(cmd.float_a));
-    append_u32le(data_table, std::bit_cast<uint32_t>(cmd.float_b));
-    return at;
-}
-
-std::span<uint8_t, expr_operand_size> operand_at(opcode_bytes& op, size_t at) {
-    return std::span<uint8_t, expr_operand_size>(op.data() + at, expr_operand_size);
-}
-
-uint16_t operation_for(uint32_t kind) {
-    switch (kind) {
-        case CMD_DAT_CREATE: return OPC_DAT_CREATE;
-        case CMD_DAT_CHECK: return OPC_DAT_CHECK;
-        case CMD_DAT_DELETE: return OPC_DAT_DELETE;
-        case CMD_DAT_INIT: return OPC_DAT_INIT;
-        case CMD_DELAY: return OPC_DELAY;
-        case CMD_DIAG: return OPC_DIAG;
-        case CMD_DID: return OPC_DID;
-        case CMD_EXHALE: return OPC_EXHALE;
-        case CMD_EXEC: return OPC_EXEC;
-        case CMD_EXIT: return OPC_EXIT;
-        case CMD_FW_VERSION: return OPC_FW_VERSION;
-        case CMD_GETKEY: return OPC_GETKEY;
-        case CMD_GETTIME: return OPC_GETTIME;
-        case CMD_HLCD: return OPC_HLCD;
-        case CMD_HUD: return OPC_HUD;
-        case CMD_IF: return OPC_CMP;
-        case CMD_INHALE: return OPC_INHALE;
-        case CMD_LCD: return OPC_LCD;
-        case CMD_LED: return OPC_LED;
-        case CMD_LOG: return OPC_LOG;
-        case CMD_NET: return OPC_NET;
-        case CMD_PERIODIC: return OPC_PERIODIC;
-        case CMD_PROG: return OPC_PROG;
-        case CMD_PROGNC: return OPC_PROGNC;
-        case CMD_PROGNR: return OPC_PROGNR;
-        case CMD_READ: return OPC_READ;
-        case CMD_SECURITY: return OPC_SECURITY;
-        case CMD_VERSION: return OPC_VERSION;
-        case CMD_VIN_VERIFY: return OPC_VIN_VERIFY;
-        case CMD_WAITKEY: return OPC_WAITKEY;
-        case CMD_WHILE: return OPC_CMP;
-        case CMD_WRITE: return OPC_WRITE;
-        case CMD_REQUEST: return OPC_REQUEST;
-        case CMD_SET_VALUE: return OPC_SET_VALUE;
-        case CMD_VAR: return OPC_VAR;
-        case CMD_RETURN: return OPC_RETURN;
-        case CMD_UPLOAD: return OPC_UPLOAD;
-        case CMD_MEM: return OPC_MEM;
-        case CMD_DOWNLOAD: return OPC_DOWNLOAD;
-        case CMD_REQ_FILE: return OPC_REQ_FILE;
-        default:
-            // DO, ELSE, ENDDO, ENDIF, GOTO, GOSUB and labels are laid out by
-            // compile_script; reaching here is a bug of the caller.
-            throw std::invalid_argument("make_opcode: command kind " + std::to_string(kind) +
-                                        " has no operation of its own");
+    void run() {
+        op_.fill(0);
+        put(fields::code, operation_of(cmd_.kind));
+        std::visit([&](const auto& f) { encode(f); }, cmd_.form);
     }
-}
+
+private:
+    void put(field f, uint32_t value) { put_field(op_, f, value); }
+    static uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
+
+    void report(std::string message) { reporter_.report({index_, cmd_.line, std::move(message)}); }
+    // The table limits: the message names the offset variable that ran out.
+    void table_full(const char* index_name) {
+        report(format("[%u] INTERNAL ERROR: %s exceeded!\n", cmd_.line, index_name));
+    }
+
+    // Appends a text and its NUL to the string table and returns its offset.
+    // Equal texts are stored again each time: nothing is shared.
+    uint32_t add_string(std::string_view text) {
+        std::vector<uint8_t>& table = out_.string_table;
+        if (table.size() > max_table_offset) {
+            table_full("stringTableIndex");
+            return 0;
+        }
+        const auto at = static_cast<uint32_t>(table.size());
+        table.insert(table.end(), text.begin(), text.end());
+        table.push_back(0);
+        return at;
+    }
+
+    // Appends values as bytes (their low 8 bits) and returns where they start.
+    template <typename Values>
+    uint32_t add_bytes(const Values& values) {
+        std::vector<uint8_t>& table = out_.data_table;
+        const auto at = static_cast<uint32_t>(table.size());
+        for (auto v : values) table.push_back(static_cast<uint8_t>(v));
+        return at;
+    }
+
+    // The float pair of LCD, HLCD, HUD and LOG: two IEEE-754 singles.
+    uint32_t add_floats(float a, float b) {
+        std::vector<uint8_t>& table = out_.data_table;
+        const auto at = static_cast<uint32_t>(table.size());
+        for (const float f : {a, b})
+            for (int shift = 0; shift < 32; shift += 8)
+                table.push_back(static_cast<uint8_t>(std::bit_cast<uint32_t>(f) >> shift));
+        return at;
+    }
+
+    // The 5-byte expression operand at `at`; its string or array goes into
+    // the tables.
+    void copyExpr(uint8_t at, const prim_expr& e) {
+        const std::span<uint8_t> operand(op_.data() + at, expr_operand_size);
+        namespace x = fields::expr;
+        put_field(operand, x::kind, e.kind);
+        switch (e.kind) {
+            case EXPR_NUMBER:
+            case EXPR_VAR:
+            case EXPR_FLOAT_NUMBER:
+                // The number, the variable index (16 bits) or the float's bits.
+                put_field(operand, e.kind == EXPR_VAR ? x::var : x::number, u32(e.value));
+                break;
+            case EXPR_DATA:
+            case EXPR_TEXT:
+            case EXPR_HEX:
+            case EXPR_BIT:
+            case EXPR_FLOAT:
+            case EXPR_UDATA:
+                put_field(operand, x::offset, u32(e.offset()));
+                put_field(operand, x::length, u32(e.length));
+                break;
+            case EXPR_STRING:
+                put_field(operand, x::string, add_string(script_.text(e.text())));
+                break;
+            case EXPR_ARRAY:
+                if (out_.data_table.size() > max_table_offset) {
+                    table_full("dataTableIndex");
+                    break;
+                }
+                put_field(operand, x::array_count, u32(e.length));
+                put_field(operand, x::array_data, add_bytes(script_.values_of(e.elements())));
+                break;
+            default:
+                break;
+        }
+    }
+
+    // A list whose MSG form keeps its first value (the message identifier)
+    // whole in the opcode; the rest go into the data table as bytes.
+    std::span<const int32_t> message_values(msg_type type, values_ref list, field first) {
+        std::span<const int32_t> values = script_.values_of(list);
+        if (type == MSG_MSG && !values.empty()) {
+            put(first, u32(values[0]));
+            values = values.subspan(1);
+        }
+        return values;
+    }
+
+    void encode(const bare_form&) {}
+    void encode(const label_form&) {}
+
+    void encode(const condition_form& f) {
+        put(fields::cmp::op, f.test.op);
+        copyExpr(fields::cmp::lhs, f.test.lhs);
+        copyExpr(fields::cmp::rhs, f.test.rhs);
+    }
+
+    void encode(const dat_form& f) {
+        put(fields::dat::type, f.type);
+        put(fields::dat::did, u32(f.did));
+    }
+
+    void encode(const delay_form& f) { put(fields::delay::value, u32(f.value)); }
+
+    void encode(const diag_form& f) {
+        put(fields::diag::protocol, f.protocol);
+        put(fields::diag::first_id, u32(f.first_id));
+        put(fields::diag::second_id, u32(f.second_id));
+    }
+
+    void encode(const did_form& f) {
+        namespace d = fields::did;
+        put(d::operation, f.operation);
+        put(d::did, u32(f.did));
+        put(d::modify_a, u32(f.modify_a));
+        put(d::modify_b, u32(f.modify_b));
+        put(d::modify_op, f.modify_op);
+        put(d::modify_value, u32(f.modify_value));
+    }
+
+    void encode(const inhale_form& f) { put(fields::inhale::method, f.method); }
+
+    void encode(const exhale_form& f) {
+        namespace e = fields::exhale;
+        put(e::method, f.method);
+        put(e::key_flag, f.has_key);
+        if (!f.has_key) return;
+        put(e::key_length, f.key.size);
+        put(e::key, add_bytes(script_.bytes_of(f.key)));
+    }
+
+    void encode(const text_form& f) { put(fields::text::string, add_string(script_.text(f.text))); }
+
+    void encode(const fw_version_form& f) {
+        put(fields::fw_version::major, u32(f.major));
+        put(fields::fw_version::minor, u32(f.minor));
+    }
+
+    // Expression operands are encoded before the float pair, so the tables
+    // fill in that order.
+    void encode(const screen_form& f) {
+        namespace s = fields::screen;
+        put(s::row, u32(f.row - 1));
+        put(s::column, u32(f.column - 1));
+        copyExpr(s::expr, f.expr);
+        put(s::has_floats, f.has_floats);
+        if (f.has_floats == 1) put(s::floats, add_floats(f.float_a, f.float_b));
+    }
+
+    void encode(const led_form& f) {
+        put(fields::led::color, f.color);
+        put(fields::led::state, f.state);
+    }
+
+    void encode(const log_form& f) {
+        namespace l = fields::log;
+        put(l::mode, f.mode);
+        copyExpr(l::expr, f.expr);
+        put(l::has_floats, f.has_floats);
+        if (f.has_floats == 1) put(l::floats, add_floats(f.float_a, f.float_b));
+    }
+
+    void encode(const net_form& f) {
+        put(fields::net::network, f.network);
+        put(fields::net::id_bits, u32(f.id_bits));
+        put(fields::net::bit_rate, u32(f.bit_rate));
+    }
+
+    // Without any value, nothing beyond the period is written.
+    void encode(const periodic_form& f) {
+        namespace p = fields::periodic;
+        put(p::type, f.type);
+        put(p::period, u32(f.period));
+        if (f.bytes.size == 0) return;
+        const std::span<const int32_t> values = message_values(f.type, f.bytes, p::first);
+        put(p::count, static_cast<uint32_t>(values.size()));
+        put(p::data, add_bytes(values));
+    }
+
+    // An empty MSG list leaves the identifier 0.
+    void encode(const write_form& f) {
+        namespace w = fields::write;
+        put(w::type, f.type);
+        const std::span<const int32_t> values = message_values(f.type, f.bytes, w::first);
+        put(w::count, static_cast<uint32_t>(values.size()));
+        put(w::data, add_bytes(values));
+    }
+
+    void encode(const request_form& f) {
+        if (f.bytes.size > max_byte_count) report(script_error(cmd_.line, "Too many REQUEST bytes\n"));
+        put(fields::request::count, f.bytes.size);
+        put(fields::request::data, add_bytes(script_.values_of(f.bytes)));
+    }
+
+    // The image offset is the driver's; it stays 0 here.
+    void encode(const prog_form& f) {
+        namespace p = fields::prog;
+        put(p::key_flag, f.has_key);
+        if (!f.has_key) return;
+        put(p::key_length, f.key.size);
+        put(p::key, add_bytes(script_.bytes_of(f.key)));
+    }
+
+    void encode(const read_form& f) {
+        put(fields::read::type, f.type);
+        put(fields::read::value, u32(f.value));
+    }
+
+    void encode(const security_form& f) {
+        namespace s = fields::security;
+        put(s::level, u32(f.level));
+        put(s::key_length, f.key.size);
+        put(s::key, add_bytes(script_.bytes_of(f.key)));
+    }
+
+    void encode(const set_value_form& f) {
+        put(fields::set_value::param, f.param);
+        put(fields::set_value::value, u32(f.value));
+    }
+
+    void encode(const waitkey_form& f) { copyExpr(fields::waitkey::expr, f.expr); }
+
+    void encode(const assignment_form& f) {
+        namespace v = fields::var;
+        put(v::index, u32(f.index));
+        put(v::op, f.assign.op);
+        copyExpr(v::lhs, f.assign.lhs);
+        copyExpr(v::rhs, f.assign.rhs);
+    }
+
+    void encode(const transfer_form& f) {
+        put(fields::transfer::first, f.first);
+        put(fields::transfer::second, f.second);
+    }
+
+    // A string operand is not bounded by the front end; the count field
+    // holds one byte.
+    void encode(const mem_form& f) {
+        namespace m = fields::mem;
+        if (f.data.size > max_byte_count) report(script_error(cmd_.line, "Too many MEM bytes\n"));
+        put(m::location, u32(f.location));
+        put(m::op, f.op);
+        put(m::count, f.data.size);
+        put(m::data, add_bytes(script_.bytes_of(f.data)));
+    }
+
+    opcode_bytes& op_;
+    const command& cmd_;
+    size_t index_;
+    const script& script_;
+    program& out_;
+    reporter& reporter_;
+};
 
 }  // namespace
 
-// Expression operand, 5 bytes (o0 is its first byte):
-//
-//   kind                              o0    o1..o4
-//   EXPR_NUMBER                       kind  i32 number
-//   DATA, TEXT, HEX, BIT, FLOAT,      kind  u16 offset, u16 length
-//     UDATA
-//   EXPR_STRING                       kind  u16 string-table offset, 0, 0
-//   EXPR_ARRAY                        kind  u8 count, u16 data-table offset, 0
-//   EXPR_VAR                          kind  u16 variable index, 0, 0
-//   EXPR_FLOAT_NUMBER                 kind  IEEE-754 single
-//   any other kind                    kind  0 0 0 0
-void copyExpr(const prim_expr& expr, std::span<uint8_t, expr_operand_size> operand,
-              std::vector<uint8_t>& string_table, std::vector<uint8_t>& data_table, uint32_t line) {
-    byte_writer w(operand);
-    w.u8(0, expr.kind);
-    switch (expr.kind) {
-        case EXPR_NUMBER:
-            w.u32le(1, static_cast<uint32_t>(expr.number));
-            break;
-        case EXPR_DATA:
-        case EXPR_TEXT:
-        case EXPR_HEX:
-        case EXPR_BIT:
-        case EXPR_FLOAT:
-        case EXPR_UDATA:
-            w.u16le(1, static_cast<uint32_t>(expr.offset));
-            w.u16le(3, static_cast<uint32_t>(expr.length));
-            break;
-        case EXPR_STRING:
-            w.u16le(1, add_string(string_table, expr.str, line));
-            break;
-        case EXPR_ARRAY:
-            if (data_table.size() > max_table_offset)
-                fail(out_stream::err, "[%d] INTERNAL ERROR: dataTableIndex exceeded!\n", line);
-            w.u8(1, static_cast<uint32_t>(expr.length));
-            w.u16le(2, add_bytes(data_table, expr.array));
-            break;
-        case EXPR_VAR:
-            w.u16le(1, static_cast<uint32_t>(expr.var));
-            break;
-        case EXPR_FLOAT_NUMBER:
-            w.u32le(1, std::bit_cast<uint32_t>(expr.fvalue));
-            break;
-        default:
-            break;
-    }
-}
-
-// The 16-byte opcode: u16 code at 0, operands from byte 2; every byte not
-// named is 0, bytes 14-15 always. bN is byte N, u16@N / u32@N little-endian
-// fields at N, expr@N a 5-byte expression operand at N, data@N a u32
-// data-table offset at N, str@N a u16 string-table offset at N.
-//
-//   code  operation        operands
-//    1    OPC_CMP          b2 test.op; expr@3 test.lhs; expr@8 test.rhs
-//    2    OPC_JT           u32@2 target (laid out by compile_script)
-//    3    OPC_JF           u32@2 target (laid out by compile_script)
-//    4    OPC_JMP          u32@2 target (laid out by compile_script)
-//    5-8  OPC_DAT_CREATE, _CHECK, _DELETE, _INIT
-//                          b2 type; u16@3 did
-//    9    OPC_DELAY        u32@2 value
-//   10    OPC_DIAG         b2 protocol; u32@3 first_id; u32@7 second_id
-//   11    OPC_DID          b2 operation; u16@3 did; b5 modify_a; b6 modify_b;
-//                          b7 modify_op; b8 modify_value
-//   12    OPC_EXHALE       b2 method; b4 has_key; with a key: b3 key_len,
-//                          data@5 key bytes
-//   13    OPC_EXEC         str@2 text
-//   14    OPC_EXIT         -
-//   15    OPC_FW_VERSION   u16@2 major; u16@4 minor
-//   16    OPC_GETKEY       -
-//   17    OPC_HLCD         b2 row-1; b3 column-1; expr@4 expr; b9 has_floats;
-//                          has_floats == 1: data@10 float_a, float_b
-//   18    OPC_INHALE       b2 method
-//   19    OPC_LCD          as OPC_HLCD
-//   20    OPC_LED          b2 color; b3 state
-//   21    OPC_LOG          b2 mode; expr@3 expr; b8 has_floats;
-//                          has_floats == 1: data@9 float_a, float_b
-//   22    OPC_NET          b2 network; b3 id_bits; u32@4 bit_rate
-//   23    OPC_PERIODIC     b2 type; u16@3 period; b9 count in the data table;
-//                          data@10 those bytes (only with a value at all);
-//                          MSG: u32@5 first value, kept out of the data table
-//   24    OPC_PROG         b3 has_key; with a key: b2 key_len, data@4 key bytes;
-//                          u32@8 image offset (0 here, set by the driver)
-//   25    OPC_READ         b2 type; u32@3 value (0xFFFFFFFF when absent)
-//   26    OPC_VERSION      str@2 text
-//   27    OPC_VIN_VERIFY   str@2 text
-//   28    OPC_WAITKEY      expr@2 expr
-//   29    OPC_WRITE        b2 type; b7 count in the data table; data@8 those
-//                          bytes; MSG: u32@3 first value, kept out of the table
-//   30    OPC_SECURITY     b2 level; b3 key_len; data@4 key bytes
-//   31    OPC_GETTIME      -
-//   32    OPC_PROGNC       as OPC_PROG
-//   33    OPC_PROGNR       as OPC_PROG
-//   34    OPC_HUD          as OPC_HLCD
-//   35    OPC_REQUEST      b6 count; u32@7 data-table offset of the bytes
-//   36    OPC_SET_VALUE    b2 param; u32@3 value
-//   37    OPC_VAR          b2 index; b3 assign.op; expr@4 assign.lhs;
-//                          expr@9 assign.rhs
-//   38    OPC_RETURN       -
-//   39    OPC_JMPS         u32@2 target (laid out by compile_script)
-//   40    OPC_UPLOAD       u32@2 first; u32@6 second
-//   41    OPC_MEM          u32@2 location; b6 op; b7 count; data@8 data bytes
-//   42    OPC_DOWNLOAD     as OPC_UPLOAD
-//   43    OPC_REQ_FILE     str@2 filename
-//
-// Narrow fields take the low bytes of the command's field. Expression operands
-// are encoded left before right, and before any float pair, so their tables
-// fill in that order.
-void make_opcode(instruction& insn, const command& cmd, std::vector<uint8_t>& string_table,
-                 std::vector<uint8_t>& data_table) {
-    opcode_bytes& op = insn.opcode;
-    op.fill(0);
-    byte_writer w(op);
-    const uint16_t code = operation_for(cmd.kind);
-    w.u16le(0, code);
-
-    auto u32 = [](int32_t v) { return static_cast<uint32_t>(v); };
-
-    switch (code) {
-        case OPC_CMP:
-            w.u8(2, cmd.test.op);
-            copyExpr(cmd.test.lhs, operand_at(op, 3), string_table, data_table, cmd.line);
-            copyExpr(cmd.test.rhs, operand_at(op, 8), string_table, data_table, cmd.line);
-            break;
-        case OPC_DAT_CREATE:
-        case OPC_DAT_CHECK:
-        case OPC_DAT_DELETE:
-        case OPC_DAT_INIT:
-            w.u8(2, cmd.type);
-            w.u16le(3, u32(cmd.did));
-            break;
-        case OPC_DELAY:
-            w.u32le(2, u32(cmd.value));
-            break;
-        case OPC_DIAG:
-            w.u8(2, cmd.protocol);
-            w.u32le(3, u32(cmd.first_id));
-            w.u32le(7, u32(cmd.second_id));
-            break;
-        case OPC_DID:
-            w.u8(2, cmd.operation);
-            w.u16le(3, u32(cmd.did));
-            w.u8(5, u32(cmd.modify_a));
-            w.u8(6, u32(cmd.modify_b));
-            w.u8(7, cmd.modify_op);
-            w.u8(8, u32(cmd.modify_value));
-            break;
-        case OPC_EXHALE:
-            w.u8(2, cmd.method);
-            w.u8(4, cmd.has_key);
-            if (cmd.has_key != 0) {
-                w.u8(3, cmd.key_len);
-                w.u32le(5, add_key(data_table, cmd));
-            }
-            break;
-        case OPC_EXEC:
-        case OPC_VERSION:
-        case OPC_VIN_VERIFY:
-            w.u16le(2, add_string(string_table, cmd.text, cmd.line));
-            break;
-        case OPC_REQ_FILE:
-            w.u16le(2, add_string(string_table, cmd.filename, cmd.line));
-            break;
-        case OPC_FW_VERSION:
-            w.u16le(2, u32(cmd.major));
-            w.u16le(4, u32(cmd.minor));
-            break;
-        case OPC_HLCD:
-        case OPC_LCD:
-        case OPC_HUD:
-            w.u8(2, u32(cmd.row - 1));
-            w.u8(3, u32(cmd.column - 1));
-            copyExpr(cmd.expr, operand_at(op, 4), string_table, data_table, cmd.line);
-            w.u8(9, cmd.has_floats);
-            if (cmd.has_floats == 1) w.u32le(10, add_floats(data_table, cmd));
-            break;
-        case OPC_INHALE:
-            w.u8(2, cmd.method);
-            break;
-        case OPC_LED:
-            w.u8(2, cmd.color);
-            w.u8(3, cmd.state);
-            break;
-        case OPC_LOG:
-            w.u8(2, cmd.mode);
-            copyExpr(cmd.expr, operand_at(op, 3), string_table, data_table, cmd.line);
-            w.u8(8, cmd.has_floats);
-            if (cmd.has_floats == 1) w.u32le(9, add_floats(data_table, cmd));
-            break;
-        case OPC_NET:
-            w.u8(2, cmd.network);
-            w.u8(3, u32(cmd.id_bits));
-            w.u32le(4, u32(cmd.bit_rate));
-            break;
-        case OPC_PERIODIC: {
-            w.u8(2, cmd.type);
-            w.u16le(3, u32(cmd.period));
-            if (cmd.bytes.empty()) break;
-            // The MSG form's first value is the message identifier, kept whole.
-            std::span<const int32_t> values(cmd.bytes);
-            if (cmd.type == MSG_MSG) {
-                w.u32le(5, u32(values[0]));
-                values = values.subspan(1);
-            }
-            w.u8(9, static_cast<uint32_t>(values.size()));
-            w.u32le(10, add_bytes(data_table, values));
-            break;
-        }
-        case OPC_PROG:
-        case OPC_PROGNC:
-        case OPC_PROGNR:
-            w.u8(3, cmd.has_key);
-            if (cmd.has_key != 0) {
-                w.u8(2, cmd.key_len);
-                w.u32le(4, add_key(data_table, cmd));
-            }
-            break;
-        case OPC_READ:
-            w.u8(2, cmd.type);
-            w.u32le(3, u32(cmd.value));
-            break;
-        case OPC_WAITKEY:
-            copyExpr(cmd.expr, operand_at(op, 2), string_table, data_table, cmd.line);
-            break;
-        case OPC_WRITE: {
-            w.u8(2, cmd.type);
-            // As with PERIODIC; an empty MSG list leaves the identifier 0.
-            std::span<const int32_t> values(cmd.bytes);
-            if (cmd.type == MSG_MSG && !values.empty()) {
-                w.u32le(3, u32(values[0]));
-                values = values.subspan(1);
-            }
-            w.u8(7, static_cast<uint32_t>(values.size()));
-            w.u32le(8, add_bytes(data_table, values));
-            break;
-        }
-        case OPC_SECURITY:
-            w.u8(2, u32(cmd.level));
-            w.u8(3, cmd.key_len);
-            w.u32le(4, add_key(data_table, cmd));
-            break;
-        case OPC_REQUEST:
-            if (cmd.bytes.size() > max_byte_count)
-                fail(out_stream::err, "[%d] Error: Too many REQUEST bytes\n", cmd.line);
-            w.u8(6, static_cast<uint32_t>(cmd.bytes.size()));
-            w.u32le(7, add_bytes(data_table, cmd.bytes));
-            break;
-        case OPC_SET_VALUE:
-            w.u8(2, cmd.param);
-            w.u32le(3, u32(cmd.value));
-            break;
-        case OPC_VAR:
-            w.u8(2, u32(cmd.index));
-            w.u8(3, cmd.assign.op);
-            copyExpr(cmd.assign.lhs, operand_at(op, 4), string_table, data_table, cmd.line);
-            copyExpr(cmd.assign.rhs, operand_at(op, 9), string_table, data_table, cmd.line);
-            break;
-        case OPC_UPLOAD:
-        case OPC_DOWNLOAD:
-            w.u32le(2, cmd.first);
-            w.u32le(6, cmd.second);
-            break;
-        case OPC_MEM:
-            // A string operand is not bounded by the front end; the count
-            // field holds one byte.
-            if (cmd.data.size() > max_byte_count)
-                fail(out_stream::err, "[%d] Error: Too many MEM bytes\n", cmd.line);
-            w.u32le(2, u32(cmd.location));
-            w.u8(6, cmd.op);
-            w.u8(7, static_cast<uint32_t>(cmd.data.size()));
-            w.u32le(8, add_bytes(data_table, cmd.data));
-            break;
-        default:  // OPC_EXIT, OPC_GETKEY, OPC_GETTIME, OPC_RETURN: the code alone
-            break;
-    }
+void make_opcode(opcode_bytes& op, const command& cmd, size_t index, const script& s, program& out, reporter& r) {
+    encoder(op, cmd, index, s, out, r).run();
 }
 
 }  // namespace vendrak

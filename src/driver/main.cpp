@@ -3,23 +3,20 @@
 // One run compiles one script into one container, or stops at the first
 // error. Every run ends in `terminate`, which prints the prompts, closes the
 // streams, deletes the temporary VBF file and exits with 0 or 1.
-#include <getopt.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
+#include <exception>
 #include <memory>
 #include <new>
 
 #include "common/fatal.h"
 #include "compile/compile.h"
-#include "driver/container.h"
 #include "driver/run_context.h"
+#include "driver/writer.h"
 #include "dump/dump.h"
 #include "parser/parser.h"
+#include "platform/platform.h"
 #include "validate/validate.h"
 
 namespace vendrak {
@@ -42,61 +39,17 @@ const option_row long_option[] = {
     {{"outfile", required_argument, nullptr, 'o'}, "Set output filename"},
 };
 
-// What the signal handler removes: the temporary VBF file while it exists,
-// and the output file while this run is writing one it created itself.
-volatile sig_atomic_t temp_made = 0;
-char temp_path[32];
-volatile sig_atomic_t output_made = 0;
-const char* output_path = nullptr;
-
-extern "C" void on_signal(int) {
-    if (temp_made) unlink(temp_path);
-    if (output_made) unlink(output_path);
-    _exit(1);
-}
-
-void install_signal_handlers() {
-    struct sigaction action {};
-    action.sa_handler = on_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-// Holds SIGINT and SIGTERM back while a file is created and recorded, so the
-// handler never misses a file that exists.
-class signals_held {
-public:
-    signals_held() {
-        sigset_t held;
-        sigemptyset(&held);
-        sigaddset(&held, SIGINT);
-        sigaddset(&held, SIGTERM);
-        sigprocmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~signals_held() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    signals_held(const signals_held&) = delete;
-    signals_held& operator=(const signals_held&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
-void wait_for_key() {
-    std::fflush(stdout);
-    std::getchar();
-}
-
 // The one way a run ends.
 [[noreturn]] void terminate(int code) {
-    output_made = 0;
+    // From here on an interrupt leaves the output file as the run left it.
+    platform::remove_on_interrupt(platform::cleanup_slot::output_file, nullptr);
     if (code != 0) {
         std::printf("\nERROR:%d, Press any key to continue...\n", code);
-        wait_for_key();
+        platform::wait_for_key();
     }
     if (helpLevel > 0) {
         std::printf("\nPress any key to continue...\n");
-        wait_for_key();
+        platform::wait_for_key();
     }
     if (context) {
         context->script_file.reset();
@@ -104,7 +57,7 @@ void wait_for_key() {
         if (context->temp_file) {
             context->temp_file.reset();
             std::remove(context->temp_name.c_str());
-            temp_made = 0;
+            platform::remove_on_interrupt(platform::cleanup_slot::temp_file, nullptr);
         }
         context.reset();
     }
@@ -112,81 +65,71 @@ void wait_for_key() {
 }
 
 void print_usage(const char* argument0) {
-    const char* slash = std::strrchr(argument0, '/');
-    const char* program_name = slash ? slash + 1 : argument0;
-    std::fprintf(stderr, "\nVENDRAK Compiler Version 0.0.36\nUsage: %s <options> <script file>\n", program_name);
+    const char* program_name = platform::program_name(argument0);
+    std::fprintf(stderr, "\nVENDRAK Compiler Version " VENDRAK_VERSION "\nUsage: %s <options> <script file>\n", program_name);
     for (const option_row& row : long_option)
         std::fprintf(stderr, "  -%c, --%s\t %s\n", row.long_form.val, row.long_form.name, row.description);
     std::fprintf(stderr, "\n");
 }
 
-void take_options(run_context& ctx, int argc, char** argv) {
+// Returns the index of the first operand.
+int take_options(run_context& ctx, int argc, char** argv) {
     option options[std::size(long_option) + 1] = {};
     for (size_t i = 0; i < std::size(long_option); ++i) options[i] = long_option[i].long_form;
+    option_reader reader;
     int c;
-    while ((c = getopt_long(argc, argv, "havo:", options, nullptr)) != -1) {
+    while ((c = platform::next_option(reader, argc, argv, "havo:", options)) != -1) {
         switch (c) {
             case 'h': ++helpLevel; break;
             case 'a': ctx.aes = 1; break;
             case 'v': ++ctx.verbose; break;
-            case 'o': ctx.output_name = optarg; break;
+            case 'o': ctx.output_name = reader.argument; break;
             default: ++helpLevel; break;  // the option parser has said what is wrong
         }
     }
+    return reader.index;
 }
 
+// Scripts are read as bytes; the lexer itself takes CR LF line ends.
 void open_script(run_context& ctx) {
-    ctx.script_file.reset(std::fopen(ctx.script_name, "r"));
-    struct stat st;
-    if (ctx.script_file && fstat(fileno(ctx.script_file.get()), &st) == 0 && S_ISDIR(st.st_mode))
-        ctx.script_file.reset();
+    ctx.script_file.reset(platform::open_input(ctx.script_name));
     if (!ctx.script_file) fail(out_stream::out, "Error: Cannot open \"%s\" script file\n", ctx.script_name);
 }
 
+// The temporary file and the output file are created with interrupts held,
+// so that an interrupt always finds the files that exist.
 void create_temp_file(run_context& ctx) {
-    signals_held held;
-    int fd = mkstemp(ctx.temp_name.data());
-    if (fd < 0) {
-        ctx.temp_name = "vendrak.XXXXXX";
+    platform::interrupts_held held;
+    ctx.temp_file.reset(platform::create_temp_file(ctx.temp_name));
+    if (!ctx.temp_file)
         fail(out_stream::out, "Error: Cannot open \"%s\" temporary VBF output file\n", ctx.temp_name.c_str());
-    }
-    ctx.temp_file.reset(fdopen(fd, "wb+"));
-    if (!ctx.temp_file) {
-        close(fd);
-        std::remove(ctx.temp_name.c_str());
-        fail(out_stream::out, "Error: Cannot open \"%s\" temporary VBF output file\n", ctx.temp_name.c_str());
-    }
-    std::snprintf(temp_path, sizeof temp_path, "%s", ctx.temp_name.c_str());
-    temp_made = 1;
+    platform::remove_on_interrupt(platform::cleanup_slot::temp_file, ctx.temp_name.c_str());
 }
 
+// An interrupt removes the output file while it is being written, unless it
+// existed before this run.
 void open_output(run_context& ctx) {
-    signals_held held;
-    struct stat st;
-    bool existed = stat(ctx.output_name.c_str(), &st) == 0;
-    ctx.output_file.reset(std::fopen(ctx.output_name.c_str(), "wb+"));
+    platform::interrupts_held held;
+    bool created = false;
+    ctx.output_file.reset(platform::open_output(ctx.output_name.c_str(), created));
     if (!ctx.output_file) fail(out_stream::out, "Error: Cannot open \"%s\" output file\n", ctx.output_name.c_str());
-    if (!existed) {
-        ctx.output_created = true;
-        output_path = ctx.output_name.c_str();
-        output_made = 1;
-    }
+    if (created) platform::remove_on_interrupt(platform::cleanup_slot::output_file, ctx.output_name.c_str());
 }
 
 void close_output(run_context& ctx) {
     if (std::fclose(ctx.output_file.release()) != 0)
         fail(out_stream::out, "Error: Cannot write \"%s\" output file\n", ctx.output_name.c_str());
-    output_made = 0;
+    platform::remove_on_interrupt(platform::cleanup_slot::output_file, nullptr);
 }
 
 // Steps 2 to 12 of a run; step 1 (the context) and 13 (the end) are main's.
 void run(run_context& ctx, int argc, char** argv) {
-    take_options(ctx, argc, argv);
-    if (argc < 2 || helpLevel > 0 || optind >= argc) {
+    const int operand = take_options(ctx, argc, argv);
+    if (argc < 2 || helpLevel > 0 || operand >= argc) {
         print_usage(argv[0]);
         terminate(0);
     }
-    ctx.script_name = argv[optind];
+    ctx.script_name = argv[operand];
     open_script(ctx);
 
     parse_script(ctx.script_file.get(), ctx.script);
@@ -195,11 +138,14 @@ void run(run_context& ctx, int argc, char** argv) {
     if (ctx.verbose > 0) dump_script(ctx.script, stdout);
 
     create_temp_file(ctx);
-    build_vbf_area(ctx);
-    check_container_size(ctx);
+    ctx.vbf = build_vbf_area(ctx.prog, ctx.temp_file.get(), ctx.temp_name);
+    check_container_size(ctx.prog, ctx.vbf);
 
     open_output(ctx);
-    container_summary summary = write_container(ctx);
+    ctx.header.created = static_cast<int64_t>(std::time(nullptr));
+    ctx.header.host_mac = platform::host_mac_address();
+    container_summary summary = write_container(ctx.prog, ctx.vbf, ctx.temp_file.get(), ctx.aes != 0,
+                                                ctx.output_file.get(), ctx.output_name, ctx.header);
     close_output(ctx);
     std::printf("Script Size:%ld, File Size:%ld, CRC:0x%08X\n", static_cast<long>(summary.code_size),
                 static_cast<long>(summary.file_size), summary.crc);
@@ -210,7 +156,7 @@ void run(run_context& ctx, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     using namespace vendrak;
-    install_signal_handlers();
+    platform::install_interrupt_cleanup();
     helpLevel = 0;
     try {
         context = std::make_unique<run_context>();
@@ -221,6 +167,14 @@ int main(int argc, char** argv) {
         terminate(-1);
     } catch (const std::bad_alloc&) {
         std::fputs("Error: Out of memory\n", stdout);
+        terminate(-1);
+    } catch (const std::exception& e) {
+        // No stage throws anything else on purpose; whatever comes still ends
+        // the run through terminate, which removes the temporary file.
+        std::printf("Error: %s\n", e.what());
+        terminate(-1);
+    } catch (...) {
+        std::fputs("Error: Unexpected failure\n", stdout);
         terminate(-1);
     }
     terminate(0);

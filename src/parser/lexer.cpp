@@ -1,5 +1,6 @@
 #include "parser/lexer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -164,7 +165,7 @@ void lexer::start() {
 // being replaced, else from the file. Line feeds of the file are counted as
 // the reader moves past them; a value text never counts.
 void lexer::readnextc() {
-    if (subst_ != no_subst) {
+    if (subst_ != no_subst) [[unlikely]] {
         if (subst_idx_ < subst_text_->size()) {
             nextc_ = static_cast<unsigned char>((*subst_text_)[subst_idx_++]);
             return;
@@ -178,18 +179,23 @@ void lexer::readnextc() {
     }
     // Line numbers stop at the largest int: a script of more lines reports
     // that number for every later line.
-    if (nextc_ == '\n' && new_line_ < std::numeric_limits<int>::max() - line_) ++new_line_;
+    if (nextc_ == '\n') {
+        if (new_line_ < std::numeric_limits<int>::max() - line_) ++new_line_;
+        line_begin_ = script_bytes_;
+    }
     nextc_ = source_.get();
     if (nextc_ >= 0) ++script_bytes_;
+}
+
+void lexer::token_too_long() {
+    tok_[max_token] = '\0';
+    fail(out_stream::err, "Token too long: %s\n", tok_);
 }
 
 // Appends the look-ahead character to the token; carriage returns after it
 // are passed over, so they never enter a token.
 void lexer::readchr() {
-    if (tokpos_ == max_token) {
-        tok_[max_token] = '\0';
-        fail(out_stream::err, "Token too long: %s\n", tok_);
-    }
+    if (tokpos_ == max_token) [[unlikely]] token_too_long();
     // At the end of input this stores the end marker as the byte 0xFF.
     tok_[tokpos_++] = static_cast<char>(nextc_);
     do {
@@ -224,6 +230,14 @@ void lexer::skip_block_comment() {
 bool lexer::scan() {
     for (;;) {
         tokpos_ = 0;
+        if (subst_ != no_subst) {
+            tok_start_ = subst_start_;
+        } else {
+            // The look-ahead is byte script_bytes_ - 1 of the script (counting
+            // from 0), so its column is script_bytes_ - line_begin_.
+            tok_start_.line = static_cast<uint32_t>(line_ + new_line_);
+            tok_start_.column = static_cast<uint32_t>(std::min<uint64_t>(script_bytes_ - line_begin_, UINT32_MAX));
+        }
         if (is_ident(nextc_)) {
             do readchr(); while (is_ident(nextc_));
             return true;
@@ -256,6 +270,11 @@ bool lexer::scan() {
 }
 
 void lexer::readtok() {
+    next_token();
+    if (recorded_) recorded_->push_back(tok_start_);
+}
+
+void lexer::next_token() {
     // Lines are brought up to date only between tokens of the file, so while
     // the parser looks at a token, line_ is where the previous one ended.
     if (subst_ == no_subst) {
@@ -270,8 +289,10 @@ void lexer::readtok() {
             tok_len_ = std::strlen(tok_);
             return;
         }
+        // The token's text ends at its first NUL byte, if it holds one.
         tok_[tokpos_] = '\0';
-        tok_len_ = std::strlen(tok_);
+        tok_len_ = 0;
+        while (tok_len_ < tokpos_ && tok_[tok_len_] != '\0') ++tok_len_;
         if (!substitute(chained)) return;
         chained = true;
     }
@@ -289,14 +310,16 @@ void lexer::readtok() {
 bool lexer::substitute(bool chained) {
     if (!subst_allowed_ || subst_ != no_subst) return false;
     if (!chained && tokpos_ != 0) ++chain_;
+    if (defines_.empty()) return false;
     const auto found = define_index_.find(tok());
     if (found == define_index_.end()) return false;
     define_pair& pair = defines_[found->second];
     if (pair.chain == chain_) return false;
     substituted_ += pair.value->size();
     if (substituted_ > substitution_allowance + substitution_factor * script_bytes_)
-        fail(out_stream::err, "[%d] Error: DEFINE substitutions too long\n", token_line());
+        fail_script(token_line(), "DEFINE substitutions too long\n");
     pair.chain = chain_;
+    subst_start_ = tok_start_;
     subst_ = found->second;
     subst_text_ = pair.value;
     subst_idx_ = 0;
@@ -315,12 +338,12 @@ bool lexer::accept(std::string_view keyword) {
 }
 
 void lexer::expect(const char* text) {
-    if (!accept(text)) fail(out_stream::err, "[%d] Error: expected '%s', but found: %s\n", line_, text, tok_);
+    if (!accept(text)) fail_script(line_, "expected '%s', but found: %s\n", text, tok_);
 }
 
 int32_t lexer::expect_num() {
     int32_t value;
-    if (convert_int(tok(), value) == 0) fail(out_stream::err, "[%d] Error: expected a number, but found: %s\n", line_, tok_);
+    if (convert_int(tok(), value) == 0) fail_script(line_, "expected a number, but found: %s\n", tok_);
     readtok();
     return value;
 }
@@ -328,42 +351,33 @@ int32_t lexer::expect_num() {
 uint32_t lexer::expect_unsigned() {
     uint32_t value;
     if (convert_uint(tok(), value) == 0) {
-        fail(out_stream::err, "[%d] Error: expected unsigned number, but found: %s\n", line_, tok_);
+        fail_script(line_, "expected unsigned number, but found: %s\n", tok_);
     }
     readtok();
     return value;
 }
 
 float lexer::expect_float() {
-    if (!is_float(tok())) fail(out_stream::err, "[%d] Error: expected a float, but found: %s\n", line_, tok_);
+    if (!is_float(tok())) fail_script(line_, "expected a float, but found: %s\n", tok_);
     const float value = convert_float(tok().substr(0, float_prefix(tok())));
     readtok();
     return value;
 }
 
-std::string lexer::expect_string() {
-    if (tok_[0] != '"') fail(out_stream::err, "[%d] Error: expected a string, but found: %s\n", line_, tok_);
-    std::string text(tok().substr(1, tok_len_ >= 2 ? tok_len_ - 2 : 0));
-    readtok();
-    return text;
-}
-
-std::vector<uint8_t> lexer::expect_long_hex_number(size_t max, const char* what) {
-    if (!frontpeek()) fail(out_stream::err, "[%d] Error: expected a %s, but found: %s\n", line_, what, tok_);
+size_t lexer::expect_long_hex_number(size_t max, const char* what, std::vector<uint8_t>& out) {
+    if (!frontpeek()) fail_script(line_, "expected a %s, but found: %s\n", what, tok_);
     const size_t digits = tok_len_ - 2;
     if (digits < 2 || digits % 2 != 0 || digits / 2 > max) {
-        fail(out_stream::err, "[%d] Error: invalid %s length: %s\n", line_, what, tok_);
+        fail_script(line_, "invalid %s length: %s\n", what, tok_);
     }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(digits / 2);
     for (size_t i = 2; i < tok_len_; i += 2) {
         const int high = digit_value(static_cast<unsigned char>(tok_[i]));
         const int low = digit_value(static_cast<unsigned char>(tok_[i + 1]));
-        if (high > 15 || low > 15) fail(out_stream::err, "[%d] Error: invalid security hex value: %s\n", line_, tok_);
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+        if (high > 15 || low > 15) fail_script(line_, "invalid security hex value: %s\n", tok_);
+        out.push_back(static_cast<uint8_t>(high * 16 + low));
     }
     readtok();
-    return bytes;
+    return digits / 2;
 }
 
 void lexer::expect_range(int32_t& offset, int32_t& length) {
@@ -374,8 +388,7 @@ void lexer::expect_range(int32_t& offset, int32_t& length) {
     expect("]");
 }
 
-int32_t lexer::expect_resource() {
-    expect("VAR");
+int32_t lexer::expect_index() {
     expect("[");
     const int32_t index = expect_num();
     expect("]");
@@ -390,7 +403,7 @@ int32_t lexer::expect_resource() {
 void lexer::define_statement() {
     std::string name(tok());
     readtok();
-    if (new_line_ != 0) fail(out_stream::err, "[%d] Error: expected a definition, but found nothing.\n", line_);
+    if (new_line_ != 0) fail_script(line_, "expected a definition, but found nothing.\n");
     std::string value;
     define_active_ = true;
     do {

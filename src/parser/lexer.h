@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "parser/parser.h"
+
 namespace vendrak {
 
 // The bytes of one script, read through a buffer: either an open stream or
@@ -83,6 +85,14 @@ public:
     int line() const { return line_; }
     // The line on which the current token ends.
     int token_line() const { return line_ + new_line_; }
+    // Where the current token begins: its line and its byte on that line,
+    // counting from 1. A token read from a DEFINE value is placed where the
+    // name that stood for the value begins.
+    const token_position& token_start() const { return tok_start_; }
+
+    // Keeps where each token begins, in the order they are read, in
+    // `positions` (none: nothing is kept).
+    void record_positions(std::vector<token_position>* positions) { recorded_ = positions; }
 
     void readtok();
 
@@ -94,14 +104,14 @@ public:
     int32_t expect_num();
     uint32_t expect_unsigned();
     float expect_float();
-    std::string expect_string();
     // A "0x" token of 1 to max bytes, two hexadecimal digits per byte; what
     // names the argument in messages.
-    std::vector<uint8_t> expect_long_hex_number(size_t max, const char* what);
+    // Appends the bytes to `out` and returns their number.
+    size_t expect_long_hex_number(size_t max, const char* what, std::vector<uint8_t>& out);
     // "[" n "," n "]"
     void expect_range(int32_t& offset, int32_t& length);
-    // VAR "[" n "]"; returns n.
-    int32_t expect_resource();
+    // "[" n "]" after VAR; returns n.
+    int32_t expect_index();
 
     // The current token begins with "0x" (lower-case x only).
     bool frontpeek() const { return tok_len_ >= 2 && tok_[0] == '0' && tok_[1] == 'x'; }
@@ -127,8 +137,10 @@ private:
 
     static constexpr size_t no_subst = static_cast<size_t>(-1);
 
+    void next_token();
     void readnextc();
     void readchr();
+    [[noreturn, gnu::noinline]] void token_too_long();
     bool skip_space();
     bool scan();
     void skip_block_comment();
@@ -138,6 +150,10 @@ private:
     int nextc_ = 0;
     int new_line_ = 0;
     int line_ = 1;
+    uint64_t line_begin_ = 0;  // the count of script bytes before the current line of the file
+    token_position tok_start_;
+    token_position subst_start_;  // where the name being replaced begins
+    std::vector<token_position>* recorded_ = nullptr;
     char tok_[max_token + 1] = {};
     size_t tok_len_ = 0;
     size_t tokpos_ = 0;

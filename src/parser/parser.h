@@ -4,17 +4,39 @@
 // exact message ("[%d] Error: ...", or "Token too long: %s\n").
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "parser/script.h"
 
 namespace vendrak {
 
-// Parses the whole open script stream and appends one command per statement.
-void parse_script(std::FILE* file, script& out);
+// Where a token begins: its line and its byte on that line, counting from 1.
+struct token_position {
+    uint32_t line = 0;
+    uint32_t column = 0;
+    bool operator==(const token_position&) const = default;
+};
 
-// The same on a script held in memory (tests, fuzzing).
-script parse_script_text(std::string_view text);
+// Where the tokens of each statement begin, for a checker that points at an
+// operand: statement i is made of tokens[statements[i].first] up to (not
+// including) tokens[statements[i].end]. DEFINE lines are in no statement.
+struct script_positions {
+    struct range {
+        uint32_t first = 0;
+        uint32_t end = 0;
+    };
+    std::vector<token_position> tokens;
+    std::vector<range> statements;
+};
+
+// Parses the whole open script stream and appends one command per statement;
+// with `positions`, also where their tokens begin.
+void parse_script(std::FILE* file, script& out, script_positions* positions = nullptr);
+
+// The same on a script held in memory (tests, fuzzing, checkers).
+script parse_script_text(std::string_view text, script_positions* positions = nullptr);
 
 }  // namespace vendrak

@@ -1,11 +1,14 @@
 #include "validate/validate.h"
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
+#include <variant>
 
 #include "common/fatal.h"
+#include "parser/vocabulary.h"
 
 namespace vendrak {
 namespace {
@@ -62,124 +65,14 @@ constexpr uint64_t display_expression_set =
            EXPR_DAT_STATUS, EXPR_AMPS, EXPR_IGN_LINE, EXPR_VOLTS, EXPR_RTC});
 static_assert(display_expression_set == 0x7E9FEC05C);
 
-constexpr uint32_t screen_rows = 8;
+constexpr int64_t screen_rows = 8;
 constexpr uint32_t max_var_index = 15;
 constexpr uint32_t max_range_offset = 255;
 
-// Texts are NUL-terminated in the device's view; a length counts up to the
-// first NUL.
-std::string_view c_text(const std::string& s) { return std::string_view(s.c_str()); }
+// The word a message names a data-set type by: DID for any type but VIN.
+const char* dat_type_word(uint32_t type) { return vocabulary::dat_types.word(type == DAT_VIN ? DAT_VIN : DAT_DID).data(); }
 
-// Validation state carried from command to command: the data-set commands
-// must come in the order DAT_INIT, DAT_CREATE, then DAT_CHECK / DID / DAT_DELETE.
-struct dat_state {
-    bool init_seen = false;
-    uint32_t init_type = 0;
-    bool create_open = false;
-};
-
-const char* dat_type_word(uint32_t type) { return type == DAT_VIN ? "VIN" : "DID"; }
-
-void check_dat(const command& cmd, const char* name, dat_state& st) {
-    if (!st.init_seen) fail(out_stream::err, "[%d] Error: %s must follow DAT_INIT\n", cmd.line, name);
-    if (cmd.type != st.init_type)
-        fail(out_stream::err, "[%d] Error: Inconsistent %s <Type>. Expected %s got %s\n", cmd.line,
-             name, dat_type_word(st.init_type), dat_type_word(cmd.type));
-    if (cmd.kind != CMD_DAT_CREATE && !st.create_open)
-        fail(out_stream::err, "[%d] Error: %s must follow DAT_CREATE\n", cmd.line, name);
-    if (cmd.kind == CMD_DAT_CREATE) st.create_open = true;
-    if (cmd.kind == CMD_DAT_DELETE) st.create_open = false;
-}
-
-// LCD and HLCD are 16 cells wide, HUD 32; all have 8 rows. A text may run on
-// into the following rows but not past the last cell.
-void check_screen(const command& cmd, const char* name, int64_t width) {
-    if (!in_set(display_expression_set, cmd.expr.kind))
-        fail(out_stream::err, "[%d] Error: Illegal %s string\n", cmd.line, name);
-    if (cmd.row < 1 || cmd.row > static_cast<int32_t>(screen_rows))
-        fail(out_stream::err, "[%d] Error: %s row out of range\n", cmd.line, name);
-    if (cmd.column < 1 || cmd.column > width)
-        fail(out_stream::err, "[%d] Error: %s column out of range\n", cmd.line, name);
-
-    const int64_t start = (cmd.row - 1) * width + (cmd.column - 1);
-    const int64_t cells = screen_rows * width;
-    if (cmd.expr.kind == EXPR_STRING &&
-        start + static_cast<int64_t>(c_text(cmd.expr.str).size()) > cells)
-        fail(out_stream::err, "[%d] Error: %s string off screen\n", cmd.line, name);
-    // Signed on purpose: a negative TEXT length passes.
-    if (cmd.expr.kind == EXPR_TEXT && start + cmd.expr.length > cells)
-        fail(out_stream::err, "[%d] Error: %s TEXT[] off screen\n", cmd.line, name);
-}
-
-void check_var_index(int32_t var, uint32_t line) {
-    if (static_cast<uint32_t>(var) > max_var_index)
-        fail(out_stream::err, "[%d] Error: VAR index out of bounds\n", line);
-}
-
-void check_assignment(const command& cmd) {
-    const prim_expr& lhs = cmd.assign.lhs;
-    const prim_expr& rhs = cmd.assign.rhs;
-    if (static_cast<uint32_t>(cmd.index) > max_var_index)
-        fail(out_stream::err, "[%d] Error: Assignment VAR index out of bounds\n", cmd.line);
-    if (lhs.kind == EXPR_VAR) check_var_index(lhs.var, cmd.line);
-    if (rhs.kind == EXPR_VAR) check_var_index(rhs.var, cmd.line);
-    const bool combines = lhs.kind != EXPR_NIL && rhs.kind != EXPR_NIL;
-    if (!in_set(var_operand_set, rhs.kind) || (combines && (cmd.assign.op < OP_ADD || cmd.assign.op > OP_XOR)) ||
-        !in_set(var_operand_set, lhs.kind))
-        fail(out_stream::err, "[%d] Error: Invalid arithmetic expression\n", cmd.line);
-}
-
-void check_offset(const prim_expr& e, const char* name, uint32_t line) {
-    if (static_cast<uint32_t>(e.offset) > max_range_offset)
-        fail(out_stream::err, "[%d] Error: Invalid %s offset\n", line, name);
-}
-
-// Lengths are compared unsigned, so a negative length fails.
-void check_length(const prim_expr& e, const char* name, int32_t lo, int32_t hi, uint32_t line) {
-    const uint32_t len = static_cast<uint32_t>(e.length);
-    if (len < static_cast<uint32_t>(lo) || len > static_cast<uint32_t>(hi))
-        fail(out_stream::err, "[%d] Error: %s length (%d) must be between %d and %d\n", line, name,
-             e.length, lo, hi);
-}
-
-void check_operand(const prim_expr& e, const prim_expr& other, uint32_t op, uint32_t line) {
-    switch (e.kind) {
-        case EXPR_BIT:
-            check_offset(e, "BIT", line);
-            // Only BIT takes a negative length.
-            if (e.length < -32 || e.length > 32)
-                fail(out_stream::err, "[%d] Error: %s length (%d) must be between %d and %d\n", line,
-                     "BIT", e.length, -32, 32);
-            if (e.length == 0) fail(out_stream::err, "[%d] Error: BIT length must not be zero\n", line);
-            break;
-        case EXPR_HEX:
-            check_offset(e, "HEX", line);
-            check_length(e, "HEX", 1, 16, line);
-            if (other.kind == EXPR_ARRAY && e.length != other.length)
-                fail(out_stream::err, "[%d] Error: HEX length (%d) must match the array length (%d)\n",
-                     line, e.length, other.length);
-            if (op != TEST_EQ && op != TEST_NE)
-                fail(out_stream::err, "[%d] Error: Invalid HEX comparison operation\n", line);
-            break;
-        case EXPR_DATA:
-            check_offset(e, "DATA", line);
-            check_length(e, "DATA", 1, 4, line);
-            break;
-        case EXPR_UDATA:
-            check_offset(e, "UDATA", line);
-            check_length(e, "UDATA", 1, 4, line);
-            break;
-        case EXPR_ARRAY:
-            check_offset(e, "ARRAY", line);
-            check_length(e, "ARRAY", 1, 255, line);
-            break;
-        case EXPR_VAR:
-            check_var_index(e.var, line);
-            break;
-        default:
-            break;
-    }
-}
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != text.npos; }
 
 bool valid_pair(uint32_t left, uint32_t right) {
     if (left == EXPR_VAR) return in_set(var_operand_set, right);
@@ -192,90 +85,213 @@ bool valid_pair(uint32_t left, uint32_t right) {
     return false;
 }
 
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != text.npos; }
+// The rules, one overload per shape. The checks of a statement stop at its
+// first violation; the data-set order is carried from statement to statement.
+class validator {
+public:
+    validator(const script& s, reporter& r) : script_(s), reporter_(r) {}
+
+    void run() {
+        for (const command& c : script_.commands) {
+            std::visit([&](const auto& f) { check(c, f); }, c.form);
+            ++index_;
+        }
+    }
+
+private:
+    void report(const command& c, const char* fmt, ...) __attribute__((format(printf, 3, 4))) {
+        std::va_list args;
+        va_start(args, fmt);
+        std::string text = vformat(fmt, args);
+        va_end(args);
+        reporter_.report({index_, c.line, script_error(c.line, "%s", text.c_str())});
+    }
+
+    static const char* name(const command& c) { return vocabulary::keyword(c.kind).data(); }
+
+    void check(const command&, const bare_form&) {}
+    void check(const command&, const diag_form&) {}
+    void check(const command&, const inhale_form&) {}
+    void check(const command&, const exhale_form&) {}
+    void check(const command&, const text_form&) {}
+    void check(const command&, const fw_version_form&) {}
+    void check(const command&, const led_form&) {}
+    void check(const command&, const request_form&) {}
+    void check(const command&, const read_form&) {}
+    void check(const command&, const security_form&) {}
+    void check(const command&, const set_value_form&) {}
+    void check(const command&, const label_form&) {}
+    void check(const command&, const transfer_form&) {}
+    void check(const command&, const mem_form&) {}
+
+    // The data-set commands come in the order DAT_INIT, DAT_CREATE, then
+    // DAT_CHECK / DID / DAT_DELETE, all of the type of the latest DAT_INIT.
+    // The order is that of the script, not of its control flow.
+    void check(const command& c, const dat_form& f) {
+        if (c.kind == CMD_DAT_INIT) {
+            init_seen_ = true;
+            init_type_ = f.type;
+            return;
+        }
+        if (!init_seen_) return report(c, "%s must follow DAT_INIT\n", name(c));
+        if (f.type != init_type_)
+            return report(c, "Inconsistent %s <Type>. Expected %s got %s\n", name(c), dat_type_word(init_type_),
+                          dat_type_word(f.type));
+        if (c.kind != CMD_DAT_CREATE && !create_open_) return report(c, "%s must follow DAT_CREATE\n", name(c));
+        if (c.kind == CMD_DAT_CREATE) create_open_ = true;
+        if (c.kind == CMD_DAT_DELETE) create_open_ = false;
+    }
+
+    void check(const command& c, const did_form&) {
+        if (!create_open_) report(c, "DID command must follow DAT_CREATE\n");
+    }
+
+    // Compared unsigned, so a negative delay is out of range too.
+    void check(const command& c, const delay_form& f) {
+        if (f.value == 0 || static_cast<uint32_t>(f.value) > 1000000000) report(c, "DELAY out of range\n");
+    }
+
+    // LCD and HLCD are 16 cells wide, HUD 32; all have 8 rows. A text may run
+    // on into the following rows but not past the last cell.
+    void check(const command& c, const screen_form& f) {
+        const int64_t width = c.kind == CMD_HUD ? 32 : 16;
+        if (!in_set(display_expression_set, f.expr.kind)) return report(c, "Illegal %s string\n", name(c));
+        if (f.row < 1 || f.row > screen_rows) return report(c, "%s row out of range\n", name(c));
+        if (f.column < 1 || f.column > width) return report(c, "%s column out of range\n", name(c));
+
+        const int64_t start = (f.row - 1) * width + (f.column - 1);
+        const int64_t cells = screen_rows * width;
+        if (f.expr.kind == EXPR_STRING && start + f.expr.length > cells)
+            return report(c, "%s string off screen\n", name(c));
+        // Signed on purpose: a negative TEXT length passes.
+        if (f.expr.kind == EXPR_TEXT && start + f.expr.length > cells)
+            return report(c, "%s TEXT[] off screen\n", name(c));
+    }
+
+    void check(const command& c, const log_form& f) {
+        if (!in_set(display_expression_set, f.expr.kind)) report(c, "Illegal LOG string\n");
+    }
+
+    // The values are not tied to the network: LIN is checked like CAN.
+    void check(const command& c, const net_form& f) {
+        if (f.id_bits != 8 && f.id_bits != 11 && f.id_bits != 29)
+            return report(c, "NET CAN ID Bits value must be 11 or 29.\n");
+        if (f.bit_rate != 125000 && f.bit_rate != 500000 && f.bit_rate != 10400)
+            return report(c, "NET CAN Bit Rate value must be 125000 or 500000\n");
+    }
+
+    // The count covers every value, the MSG identifier included.
+    void check(const command& c, const periodic_form& f) {
+        if (f.bytes.size > 64) report(c, "Too many PERIODIC bytes\n");
+    }
+
+    void check(const command& c, const write_form& f) {
+        if (f.bytes.size > 255) report(c, "Too many WRITE bytes\n");
+    }
+
+    // Only PROG: PROGNC and PROGNR name any file. A substring test, case as
+    // written.
+    void check(const command& c, const prog_form& f) {
+        if (c.kind != CMD_PROG) return;
+        const std::string_view file = script_.text(f.filename);
+        if (!contains(file, ".VBF") && !contains(file, ".vbf"))
+            report(c, "PROG Filename must have .VBF extension.\n");
+    }
+
+    void check(const command& c, const waitkey_form& f) {
+        if (f.expr.kind < EXPR_ENTER || f.expr.kind > EXPR_ANY) report(c, "Not a valid KEYTYPE key\n");
+    }
+
+    bool var_index_ok(const command& c, int32_t var) {
+        if (static_cast<uint32_t>(var) <= max_var_index) return true;
+        report(c, "VAR index out of bounds\n");
+        return false;
+    }
+
+    void check(const command& c, const assignment_form& f) {
+        const prim_expr& lhs = f.assign.lhs;
+        const prim_expr& rhs = f.assign.rhs;
+        if (static_cast<uint32_t>(f.index) > max_var_index)
+            return report(c, "Assignment VAR index out of bounds\n");
+        if (lhs.kind == EXPR_VAR && !var_index_ok(c, lhs.var())) return;
+        if (rhs.kind == EXPR_VAR && !var_index_ok(c, rhs.var())) return;
+        const bool combines = lhs.kind != EXPR_NIL && rhs.kind != EXPR_NIL;
+        if (!in_set(var_operand_set, rhs.kind) || (combines && (f.assign.op < OP_ADD || f.assign.op > OP_XOR)) ||
+            !in_set(var_operand_set, lhs.kind))
+            report(c, "Invalid arithmetic expression\n");
+    }
+
+    bool offset_ok(const command& c, const prim_expr& e, const char* what) {
+        if (static_cast<uint32_t>(e.offset()) <= max_range_offset) return true;
+        report(c, "Invalid %s offset\n", what);
+        return false;
+    }
+
+    // Lengths are compared unsigned, so a negative length fails.
+    bool length_ok(const command& c, const prim_expr& e, const char* what, int32_t lo, int32_t hi) {
+        const auto length = static_cast<uint32_t>(e.length);
+        if (length >= static_cast<uint32_t>(lo) && length <= static_cast<uint32_t>(hi)) return true;
+        report(c, "%s length (%d) must be between %d and %d\n", what, e.length, lo, hi);
+        return false;
+    }
+
+    bool operand_ok(const command& c, const prim_expr& e, const prim_expr& other, test_code op) {
+        switch (e.kind) {
+            case EXPR_BIT:
+                if (!offset_ok(c, e, "BIT")) return false;
+                // Only BIT takes a negative length.
+                if (e.length < -32 || e.length > 32) {
+                    report(c, "%s length (%d) must be between %d and %d\n", "BIT", e.length, -32, 32);
+                    return false;
+                }
+                if (e.length == 0) {
+                    report(c, "BIT length must not be zero\n");
+                    return false;
+                }
+                return true;
+            case EXPR_HEX:
+                if (!offset_ok(c, e, "HEX") || !length_ok(c, e, "HEX", 1, 16)) return false;
+                if (other.kind == EXPR_ARRAY && e.length != other.length) {
+                    report(c, "HEX length (%d) must match the array length (%d)\n", e.length, other.length);
+                    return false;
+                }
+                if (op != TEST_EQ && op != TEST_NE) {
+                    report(c, "Invalid HEX comparison operation\n");
+                    return false;
+                }
+                return true;
+            case EXPR_DATA: return offset_ok(c, e, "DATA") && length_ok(c, e, "DATA", 1, 4);
+            case EXPR_UDATA: return offset_ok(c, e, "UDATA") && length_ok(c, e, "UDATA", 1, 4);
+            // An array has no range offset to check: its `value` is where
+            // its elements are kept.
+            case EXPR_ARRAY: return length_ok(c, e, "ARRAY", 1, 255);
+            case EXPR_VAR: return var_index_ok(c, e.var());
+            default: return true;
+        }
+    }
+
+    // Each operand by itself, left then right; then the pair.
+    void check(const command& c, const condition_form& f) {
+        const test_expr& t = f.test;
+        if (!operand_ok(c, t.lhs, t.rhs, t.op) || !operand_ok(c, t.rhs, t.lhs, t.op)) return;
+        if (!valid_pair(t.lhs.kind, t.rhs.kind)) report(c, "Invalid test expression\n");
+    }
+
+    const script& script_;
+    reporter& reporter_;
+    size_t index_ = 0;
+    bool init_seen_ = false;
+    uint32_t init_type_ = 0;
+    bool create_open_ = false;
+};
 
 }  // namespace
 
-void validate_test_expr(const test_expr& test, uint32_t line) {
-    check_operand(test.lhs, test.rhs, test.op, line);
-    check_operand(test.rhs, test.lhs, test.op, line);
-    if (!valid_pair(test.lhs.kind, test.rhs.kind))
-        fail(out_stream::err, "[%d] Error: Invalid test expression\n", line);
+void validate_script(const script& s) {
+    stop_at_first r;
+    validate_script(s, r);
 }
 
-void validate_script(const script& s) {
-    dat_state dat;
-    for (const command& cmd : s.commands) {
-        switch (cmd.kind) {
-            case CMD_DAT_INIT:
-                dat.init_seen = true;
-                dat.init_type = cmd.type;
-                break;
-            case CMD_DAT_CREATE:
-                check_dat(cmd, "DAT_CREATE", dat);
-                break;
-            case CMD_DAT_CHECK:
-                check_dat(cmd, "DAT_CHECK", dat);
-                break;
-            case CMD_DAT_DELETE:
-                check_dat(cmd, "DAT_DELETE", dat);
-                break;
-            case CMD_DID:
-                if (!dat.create_open)
-                    fail(out_stream::err, "[%d] Error: DID command must follow DAT_CREATE\n", cmd.line);
-                break;
-            case CMD_DELAY:
-                if (cmd.value == 0 || static_cast<uint32_t>(cmd.value) > 1000000000)
-                    fail(out_stream::err, "[%d] Error: DELAY out of range\n", cmd.line);
-                break;
-            case CMD_LCD:
-                check_screen(cmd, "LCD", 16);
-                break;
-            case CMD_HLCD:
-                check_screen(cmd, "HLCD", 16);
-                break;
-            case CMD_HUD:
-                check_screen(cmd, "HUD", 32);
-                break;
-            case CMD_IF:
-            case CMD_WHILE:
-                validate_test_expr(cmd.test, cmd.line);
-                break;
-            case CMD_LOG:
-                if (!in_set(display_expression_set, cmd.expr.kind))
-                    fail(out_stream::err, "[%d] Error: Illegal LOG string\n", cmd.line);
-                break;
-            case CMD_NET:
-                // The values are not tied to the network: LIN is checked like CAN.
-                if (cmd.id_bits != 8 && cmd.id_bits != 11 && cmd.id_bits != 29)
-                    fail(out_stream::err, "[%d] Error: NET CAN ID Bits value must be 11 or 29.\n", cmd.line);
-                if (cmd.bit_rate != 125000 && cmd.bit_rate != 500000 && cmd.bit_rate != 10400)
-                    fail(out_stream::err, "[%d] Error: NET CAN Bit Rate value must be 125000 or 500000\n",
-                         cmd.line);
-                break;
-            case CMD_PERIODIC:
-                if (cmd.count > 64) fail(out_stream::err, "[%d] Error: Too many PERIODIC bytes\n", cmd.line);
-                break;
-            case CMD_PROG: {
-                const std::string_view name = c_text(cmd.filename);
-                if (!contains(name, ".VBF") && !contains(name, ".vbf"))
-                    fail(out_stream::err, "[%d] Error: PROG Filename must have .VBF extension.\n", cmd.line);
-                break;
-            }
-            case CMD_WAITKEY:
-                if (cmd.expr.kind < EXPR_ENTER || cmd.expr.kind > EXPR_ANY)
-                    fail(out_stream::err, "[%d] Error: Not a valid KEYTYPE key\n", cmd.line);
-                break;
-            case CMD_WRITE:
-                if (cmd.count > 255) fail(out_stream::err, "[%d] Error: Too many WRITE bytes\n", cmd.line);
-                break;
-            case CMD_VAR:
-                check_assignment(cmd);
-                break;
-            default:
-                break;
-        }
-    }
-}
+void validate_script(const script& s, reporter& r) { validator(s, r).run(); }
 
 }  // namespace vendrak

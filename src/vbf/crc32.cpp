@@ -1,5 +1,7 @@
 #include "vbf/crc32.h"
 
+#include <array>
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define VENDRAK_CRC_FOLDING 1
@@ -74,7 +76,40 @@ bool has_folding() {
 
 #endif
 
+// Polynomials modulo P as the reflected register holds them: bit 31 is the
+// coefficient of x^0, bit 0 that of x^31. Multiplying by x is one step of
+// the bitwise update.
+constexpr uint32_t multiply_mod_p(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t term = 0x80000000u; term != 0; term >>= 1) {
+        if (a & term) product ^= b;
+        b = (b & 1) ? (b >> 1) ^ crc32_poly : b >> 1;
+    }
+    return product;
+}
+
+constexpr uint32_t x_to_the_0 = 0x80000000u;
+
+// x^(2^k) mod P for k = 0..66: enough for x^(8n) with any 64-bit n.
+constexpr std::array<uint32_t, 67> make_powers_of_x() {
+    std::array<uint32_t, 67> powers{};
+    powers[0] = x_to_the_0 >> 1;  // x^1
+    for (size_t k = 1; k < powers.size(); ++k) powers[k] = multiply_mod_p(powers[k - 1], powers[k - 1]);
+    return powers;
+}
+
+constexpr std::array<uint32_t, 67> powers_of_x = make_powers_of_x();
+
 }  // namespace
+
+uint32_t crc32_shift(uint32_t reg, uint64_t n) {
+    // x^(8n) is the product of x^(2^k) over the set bits k of 8n, that is
+    // over the set bits of n, moved up by 3.
+    uint32_t factor = x_to_the_0;
+    for (size_t k = 3; n != 0; n >>= 1, ++k)
+        if (n & 1) factor = multiply_mod_p(factor, powers_of_x[k]);
+    return multiply_mod_p(factor, reg);
+}
 
 // Slice-by-8: eight bytes per step through the eight tables, where table k
 // advances a byte that still has k zero bytes to pass. The register is

@@ -35,4 +35,16 @@ inline constexpr const std::array<uint32_t, 256>& crctab32 = crc_tables[0];
 // reg = crctab32[(reg ^ b) & 0xFF] ^ (reg >> 8).
 uint32_t crc32_update(uint32_t reg, const uint8_t* data, size_t n);
 
+// Advances the register over `n` zero bytes without reading any: the
+// register is a polynomial, and n zero bytes multiply it by x^(8n) modulo
+// the CRC polynomial. Costs one multiplication per set bit of n.
+uint32_t crc32_shift(uint32_t reg, uint64_t n);
+
+// The register over A then B, from the register over A and the register
+// that B gives from 0 (`b_size` bytes): an update is linear, so running B
+// from reg_a equals running it from 0, plus reg_a carried over B's length.
+inline uint32_t crc32_combine(uint32_t reg_a, uint32_t reg_b, uint64_t b_size) {
+    return crc32_shift(reg_a, b_size) ^ reg_b;
+}
+
 }  // namespace vendrak

@@ -1,17 +1,15 @@
 #include "vbf/vbf.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "common/bytes.h"
 #include "common/fatal.h"
+#include "common/file.h"
+#include "platform/platform.h"
 #include "vbf/crc32.h"
 #include "vbf/image.h"
 
@@ -29,11 +27,6 @@ constexpr size_t max_list_entries = 1000;
 // Data bytes move through one buffer of this size: memory stays fixed
 // whatever the size of the file.
 constexpr size_t copy_block_size = 256 * 1024;
-
-struct file_closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // Only bytes 0x21..0x7E count in the text part; blanks, line breaks, other
 // control bytes and bytes from 0x7F on are dropped wherever they stand.
@@ -299,34 +292,53 @@ constexpr header_key header_keys[] = {
      }},
 };
 
-
-// Appends to `out`, counting its size so that no write makes it reach `limit`.
-class image_writer {
+// The converter's side of the output: every byte of the image also goes
+// into the image's container register, and is counted.
+class image_sink {
 public:
-    image_writer(std::FILE* out, uint64_t limit) : out_(out), limit_(limit) {
-        const off_t at = ftello(out);
-        size_ = at > 0 ? static_cast<uint64_t>(at) : 0;
-    }
+    explicit image_sink(image_output& out) : out_(out) {}
 
     void write(const void* data, size_t n) {
-        if (n == 0) return;
-        if (size_ + n >= limit_) fail(out_stream::out, "Error: Output container exceeds 2 GiB\n");
-        std::fwrite(data, 1, n, out_);
+        out_.write(static_cast<const uint8_t*>(data), n);
+        crc_ = crc32_update(crc_, static_cast<const uint8_t*>(data), n);
         size_ += n;
     }
+    // Bytes whose register from 0 is already known (`reg`): the data of a
+    // kept section, which the file checksum runs over too.
+    void write(const uint8_t* data, size_t n, uint32_t reg) {
+        out_.write(data, n);
+        crc_ = crc32_combine(crc_, reg, n);
+        size_ += n;
+    }
+    uint32_t crc() const { return crc_; }
+    uint64_t size() const { return size_; }
 
 private:
-    std::FILE* out_;
-    uint64_t limit_;
+    image_output& out_;
+    uint32_t crc_ = 0;
     uint64_t size_ = 0;
 };
 
 }  // namespace
 
+void stream_output::write(const uint8_t* data, size_t n) {
+    if (n == 0) return;
+    if (size_ + n >= limit_) fail(out_stream::out, "Error: Output container exceeds 2 GiB\n");
+    std::fwrite(data, 1, n, out_);
+    size_ += n;
+}
+
 int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::FILE* messages, uint64_t limit) {
-    // A directory opens as a stream on some systems; it is no VBF file either.
-    std::error_code ec;
-    file_ptr in(std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path, "rb"));
+    const int64_t at = platform::tell(out);
+    stream_output output(out, at > 0 ? static_cast<uint64_t>(at) : 0, limit);
+    vbf_image image;
+    const int result = vbf_process(path, output, image, messages);
+    if (result == 0 && checksum_out) *checksum_out = image.file_checksum;
+    return result;
+}
+
+int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE* messages) {
+    file_ptr in(platform::open_input(path));
     if (!in) {
         std::fprintf(messages, "ERROR: Cannot open \"%s\" file\n", path);
         return -1;
@@ -365,7 +377,7 @@ int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::F
         }
     }
 
-    image_writer writer(out, limit);
+    image_sink writer(out);
     const std::string text = image_text(header);
     writer.write(text.data(), text.size());
 
@@ -378,7 +390,9 @@ int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::F
     }
 
     // Every byte of the data part goes into the checksum, omitted sections
-    // included; only kept sections are copied.
+    // included; only kept sections are copied. The data of a kept section
+    // is run through the CRC once, from 0, and that register is carried into
+    // both the checksum and the image's register.
     std::vector<uint8_t> buffer(copy_block_size);
     uint32_t crc = 0xFFFFFFFF;
     for (;;) {
@@ -395,8 +409,13 @@ int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::F
         for (uint32_t done = 0; done < length;) {
             const size_t want = std::min<size_t>(buffer.size(), length - done);
             const size_t got = std::fread(buffer.data(), 1, want, in.get());
-            crc = crc32_update(crc, buffer.data(), got);
-            if (kept) writer.write(buffer.data(), got);
+            if (kept) {
+                const uint32_t reg = crc32_update(0, buffer.data(), got);
+                crc = crc32_combine(crc, reg, got);
+                writer.write(buffer.data(), got, reg);
+            } else {
+                crc = crc32_update(crc, buffer.data(), got);
+            }
             done += static_cast<uint32_t>(got);
             if (got < want) {
                 std::fprintf(messages, "ERROR: Cannot read data at index %lu (section address=%08lX, length=%lu)\n",
@@ -425,7 +444,7 @@ int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::F
                      static_cast<unsigned long>(checksum), static_cast<unsigned long>(header.file_checksum));
         return -1;
     }
-    if (checksum_out) *checksum_out = header.file_checksum;
+    image = {header.file_checksum, writer.size(), writer.crc()};
     return 0;
 }
 

@@ -6,6 +6,8 @@
 // Every run gets standard input from /dev/null and a deadline; a run that
 // hangs is killed and fails its test.
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,9 +29,9 @@
 
 #include <gtest/gtest.h>
 
+#include "container_bytes.h"
+#include "launcher.h"
 #include "test_files.h"
-
-#include "aes/aes.h"
 
 namespace fs = std::filesystem;
 
@@ -39,9 +41,6 @@ using namespace vendrak_test;
 
 const std::string prompt = "\nERROR:-1, Press any key to continue...\n";
 
-const std::array<uint8_t, 16> device_key = {0x3B, 0x91, 0x5E, 0xC2, 0x07, 0xD4, 0x68, 0xAF,
-                                            0x1C, 0x73, 0xE0, 0x4D, 0xB6, 0x29, 0x85, 0xFA};
-
 struct run_result {
     int status = -1;
     std::string out;
@@ -50,15 +49,20 @@ struct run_result {
 
 // One started run of the binary. With a gate, the child waits until the gate
 // opens before it execs, so that several runs can start at the same moment.
+// With a file size limit, no file of the run can grow past it: a write that
+// would fails as on a full disk.
 class vendrak_run {
 public:
     // `gate` is a pipe; the child waits for the end of its read side, which
     // comes when every holder has closed the write side.
     vendrak_run(const fs::path& dir, const std::vector<std::string>& args, const fs::path& capture,
-                const int* gate = nullptr)
+                const int* gate = nullptr, rlim_t file_size_limit = RLIM_INFINITY)
         : out_(capture.string() + ".out"), err_(capture.string() + ".err") {
         pid_ = fork();
         if (pid_ == 0) {
+            const rlimit limit{file_size_limit, file_size_limit};
+            if (file_size_limit != RLIM_INFINITY && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0))
+                _exit(126);
             if (gate) {
                 close(gate[1]);
                 char ignored;
@@ -74,14 +78,7 @@ public:
             dup2(in, 0);
             dup2(out, 1);
             dup2(err, 2);
-            std::vector<std::string> words = args;
-            std::vector<char*> argv;
-            std::string argument0 = "vendrak";
-            argv.push_back(argument0.data());
-            for (std::string& w : words) argv.push_back(w.data());
-            argv.push_back(nullptr);
-            execv(VENDRAK_BINARY, argv.data());
-            _exit(127);
+            exec_command(command_for(program_or("VENDRAK_PROGRAM", VENDRAK_BINARY), args));
         }
     }
 
@@ -99,12 +96,14 @@ public:
         }
         run_result r;
         r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-        r.out = read_file(out_);
-        r.err = read_file(err_);
+        r.out = console_text(read_file(out_));
+        r.err = console_text(read_file(err_));
         fs::remove(out_);
         fs::remove(err_);
         return r;
     }
+
+    pid_t pid() const { return pid_; }
 
 private:
     std::string out_;
@@ -177,27 +176,6 @@ void check_container(const std::string& bytes, const std::string& summary) {
     char line[96];
     std::snprintf(line, sizeof line, ", File Size:%zu, CRC:%s\n", bytes.size(), text);
     EXPECT_NE(summary.find(line), std::string::npos) << summary;
-}
-
-// The container as a device sees it after decryption, with the bytes that
-// differ from run to run (time and host address in the header, the CRC text
-// of the trailer) blanked out.
-std::string comparable(std::string bytes, bool encrypted) {
-    if (bytes.size() < 96) return bytes;
-    const auto decrypt = [&](size_t from, size_t to) {
-        for (size_t at = from; at + 16 <= to; at += 16) {
-            uint8_t block[16];
-            vendrak::AES128_ECB_decrypt(reinterpret_cast<const uint8_t*>(&bytes[at]), device_key.data(), block);
-            std::copy(block, block + 16, &bytes[at]);
-        }
-    };
-    if (encrypted) {
-        decrypt(0, 64);  // the header first: it tells where the encryption ends
-        decrypt(64, std::min<size_t>(u32_at(bytes, 43), bytes.size()));
-    }
-    for (size_t i = 5; i < 19; ++i) bytes[i] = '?';
-    for (size_t i = bytes.size() - 28; i < bytes.size() - 18; ++i) bytes[i] = '?';
-    return bytes;
 }
 
 const std::string good_vbf = vbf_file(section(0x00010000, pattern_bytes(64, 1)));
@@ -313,6 +291,100 @@ TEST(stress_faults, flash_file_ending_inside_a_section) {
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(names_in(scratch.run()), (std::set<std::string>{"t.vbf", "t.vsc"}));
     }
+}
+
+// The disk fills up while the VBF area is copied into the container: the
+// copy fails, the output file stays as far as it was written (with magic 0,
+// no trailer), and the temporary file is gone. The file size limit lets the
+// temporary file be written whole but not the container: the temporary file
+// holds the area behind the container's VBF offset modulo 4096 bytes, so the
+// program takes more than 4096 bytes.
+TEST(stress_faults, disk_full_during_the_copy) {
+    scratch_dir scratch;
+    std::string script;
+    for (int i = 1; i <= 300; ++i) script += "DELAY " + std::to_string(i) + "\n";
+    write_file(scratch.run() / "t.vsc", script + "PROG \"big.vbf\"\n");
+    write_file(scratch.run() / "big.vbf", vbf_file(section(0x00100000, pattern_bytes(3 << 20, 8))));
+    ASSERT_EQ(run_vendrak(scratch, {"-o", "whole.bin", "t.vsc"}).status, 0);
+    const std::string whole = read_file(scratch.run() / "whole.bin");
+    const uint32_t area_offset = u32_at(whole, 43), area_size = u32_at(whole, 47);
+    ASSERT_GT(area_offset, 4096u);
+
+    const rlim_t limit = area_offset % 4096 + area_size + 32;
+    const run_result r =
+        vendrak_run(scratch.run(), {"-o", "cut.bin", "t.vsc"}, scratch.side("run"), nullptr, limit).finish();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Cannot copy VBF files\n" + prompt);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(leftover_temp_files(scratch.run()), std::vector<std::string>{});
+    const std::string cut = read_file(scratch.run() / "cut.bin");
+    EXPECT_EQ(cut.size(), limit);
+    EXPECT_EQ(u32_at(cut, 0), 0u) << "magic of an incomplete container";
+    EXPECT_EQ(cut.substr(area_offset), whole.substr(area_offset, limit - area_offset));
+}
+
+// An interrupt while the VBF area is copied removes the temporary file, and
+// the output file when the run created it, and ends the run with status 1.
+// An output that is a FIFO nobody reads holds the run in the copy for sure;
+// it existed before the run and stays. An output file the run creates is
+// caught by stopping the run as soon as the file appears, while it is still
+// shorter than the whole container.
+TEST(stress_faults, interrupt_during_the_copy) {
+    if (launched()) GTEST_SKIP() << "Linux signals and FIFOs; the console events of Windows are tested by windows_test";
+    scratch_dir scratch;
+    write_file(scratch.run() / "t.vsc", "PROG \"big.vbf\"\n");
+    write_file(scratch.run() / "big.vbf", vbf_file(section(0x00100000, pattern_bytes(64 << 20, 9))));
+    const auto still_running = [](pid_t pid) {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    };
+    const auto interrupted = [](vendrak_run& run) {
+        kill(run.pid(), SIGINT);
+        kill(run.pid(), SIGCONT);
+        const run_result r = run.finish();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "");
+    };
+
+    ASSERT_EQ(mkfifo((scratch.run() / "out.fifo").c_str(), 0600), 0);
+    {
+        vendrak_run run(scratch.run(), {"-o", "out.fifo", "t.vsc"}, scratch.side("fifo"));
+        const int reader = open((scratch.run() / "out.fifo").c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        int queued = 0;
+        // Past the 96-byte program part, the area is on its way.
+        while ((ioctl(reader, FIONREAD, &queued) != 0 || queued < 4096) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_GE(queued, 4096) << "the run never began to copy the area";
+        interrupted(run);
+        close(reader);
+        EXPECT_TRUE(fs::exists(scratch.run() / "out.fifo"));
+        EXPECT_EQ(leftover_temp_files(scratch.run()), std::vector<std::string>{});
+    }
+
+    ASSERT_EQ(run_vendrak(scratch, {"-o", "whole.bin", "t.vsc"}).status, 0);
+    const uintmax_t whole = fs::file_size(scratch.run() / "whole.bin");
+    bool caught = false;
+    for (int attempt = 0; attempt < 10 && !caught; ++attempt) {
+        const fs::path out = scratch.run() / "new.bin";
+        vendrak_run run(scratch.run(), {"-o", "new.bin", "t.vsc"}, scratch.side("new"));
+        std::error_code ec;
+        while (!fs::exists(out, ec) && still_running(run.pid())) {
+        }
+        kill(run.pid(), SIGSTOP);
+        caught = fs::file_size(out, ec) < whole && still_running(run.pid());
+        if (!caught) {
+            kill(run.pid(), SIGCONT);
+            run.finish();
+            fs::remove(out, ec);
+            continue;
+        }
+        interrupted(run);
+        EXPECT_FALSE(fs::exists(out)) << "the output file the run created";
+        EXPECT_EQ(leftover_temp_files(scratch.run()), std::vector<std::string>{});
+    }
+    EXPECT_TRUE(caught) << "no run was caught while writing its container";
 }
 
 // Eight runs of different scripts start at the same moment in one directory,

@@ -1,9 +1,12 @@
 #include "inspect/flow.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <span>
+#include <string_view>
 
 #include "common/fatal.h"
+#include "parser/vocabulary.h"
 
 namespace vendrak::inspect {
 namespace {
@@ -43,7 +46,7 @@ std::string label_name(uint32_t address) { return format("L%04X", address); }
 }  // namespace
 
 decompiled_script decompile(const std::vector<decoded_instruction>& program,
-                            const std::function<std::string(uint32_t)>& image_name,
+                            const std::function<std::string(size_t)>& statement_text,
                             std::vector<std::string>& problems) {
     const size_t n = program.size();
     const size_t problems_before = problems.size();
@@ -62,7 +65,7 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
             problem(address, "CMP is not followed by JF or JT");
         if (code(i) == OPC_JF || code(i) == OPC_JT) {
             if (i == 0 || code(i - 1) != OPC_CMP)
-                problem(address, operation_name(code(i)) + " does not follow a CMP");
+                problem(address, std::string(operation_name(code(i))) + " does not follow a CMP");
             else
                 second_half[i] = true;
         }
@@ -77,7 +80,7 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
         }
         if (second_half[target / opcode_size])
             problem(address, format("jump target 0x%04X lies between a CMP and its %s", target,
-                                    operation_name(code(target / opcode_size)).c_str()));
+                                    operation_name(code(target / opcode_size)).data()));
         else if (code(i) == OPC_JF && target <= address)
             problem(address, format("JF target 0x%04X does not lie after the JF", target));
         else if (code(i) == OPC_JT && target >= address)
@@ -203,46 +206,46 @@ decompiled_script decompile(const std::vector<decoded_instruction>& program,
 
     decompiled_script out;
     int depth = 0;
-    auto line = [&](int indent, const std::string& text, uint32_t address) {
-        out.text += std::string(2 * static_cast<size_t>(std::max(indent, 0)), ' ') + text + "\n";
+    auto line = [&](int indent, std::initializer_list<std::string_view> pieces, uint32_t address) {
+        out.text.append(2 * static_cast<size_t>(std::max(indent, 0)), ' ');
+        for (const std::string_view piece : pieces) out.text += piece;
+        out.text += '\n';
         out.line_address.push_back(address);
     };
+    const auto word = vocabulary::keyword;
     for (size_t i = 0; i < n; ++i) {
         const decoded_instruction& insn = program[i];
         const uint32_t address = insn.address;
-        for (uint32_t k = 0; k < endifs[i]; ++k) line(--depth, "ENDIF", address);
-        if (label[i]) line(0, label_name(address) + ":", address);
-        for (size_t k = 0; k < loops_at(i).size(); ++k) line(depth++, "DO", address);
+        for (uint32_t k = 0; k < endifs[i]; ++k) line(--depth, {word(CMD_ENDIF)}, address);
+        if (label[i]) line(0, {label_name(address), ":"}, address);
+        for (size_t k = 0; k < loops_at(i).size(); ++k) line(depth++, {word(CMD_DO)}, address);
         // The closing EXIT is added by the compiler.
         if (i + 1 == n) break;
         switch (roles[i]) {
             case role::if_cmp:
-                line(depth++, "IF " + condition_text(insn.cmd.test), address);
+                line(depth++, {word(CMD_IF), " ", statement_text(i)}, address);
                 ++i;
                 break;
             case role::while_cmp:
-                line(--depth, "WHILE " + condition_text(insn.cmd.test), address);
+                line(--depth, {word(CMD_WHILE), " ", statement_text(i)}, address);
                 ++i;
                 break;
             case role::else_jump:
-                line(depth - 1, "ELSE", address);
+                line(depth - 1, {word(CMD_ELSE)}, address);
                 break;
             case role::enddo_jump:
-                line(depth, "ENDDO", address);
+                line(depth, {word(CMD_ENDDO)}, address);
                 break;
             case role::goto_jump:
-                line(depth, "GOTO " + label_name(insn.target), address);
+                line(depth, {word(CMD_GOTO), " ", label_name(insn.target)}, address);
                 break;
             case role::gosub_jump:
-                line(depth, "GOSUB " + label_name(insn.target), address);
+                line(depth, {word(CMD_GOSUB), " ", label_name(insn.target)}, address);
                 break;
             case role::condition_jump:
-            case role::statement: {
-                command cmd = insn.cmd;
-                if (is_programming(insn.code)) cmd.filename = image_name(insn.image_offset);
-                line(depth, statement_text(cmd), address);
+            case role::statement:
+                line(depth, {statement_text(i)}, address);
                 break;
-            }
         }
     }
     return out;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "inspect/decode.h"
+#include "compile/decode.h"
 
 namespace vendrak::inspect {
 
@@ -19,12 +19,12 @@ struct decompiled_script {
 };
 
 // Writes the script of `program` (every instruction of the instruction area,
-// decoded, the closing EXIT last). `image_name` gives the file name a
-// programming statement names for an image offset. When the jumps form a
-// pattern no script can produce, appends one line per finding to `problems`
-// and returns an empty script.
+// the closing EXIT last). `statement_text` gives the script text of the
+// statement of an instruction (by index): for a CMP its condition. When the
+// jumps form a pattern no script can produce, appends one line per finding
+// to `problems` and returns an empty script.
 decompiled_script decompile(const std::vector<decoded_instruction>& program,
-                            const std::function<std::string(uint32_t image_offset)>& image_name,
+                            const std::function<std::string(size_t index)>& statement_text,
                             std::vector<std::string>& problems);
 
 }  // namespace vendrak::inspect

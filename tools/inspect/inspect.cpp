@@ -11,9 +11,12 @@
 
 #include "common/fatal.h"
 #include "compile/compile.h"
+#include "container/container.h"
+#include "dump/script_text.h"
 #include "inspect/flow.h"
 #include "inspect/text.h"
 #include "parser/parser.h"
+#include "platform/platform.h"
 #include "validate/validate.h"
 #include "vbf/vbf.h"
 
@@ -106,6 +109,27 @@ std::function<std::string(uint32_t)> image_names(const inspection& r, const std:
     };
 }
 
+// Empties the pools of a scratch script for the next statement, keeping
+// their memory.
+void clear_pools(script& pools) {
+    pools.texts.clear();
+    pools.values.clear();
+    pools.bytes.clear();
+}
+
+// The script text of each instruction's statement, for the decompiler:
+// programming statements name the image files in `dir`.
+std::function<std::string(size_t)> statement_texts(const inspection& r, const std::string& dir) {
+    return [&r, image_name = image_names(r, dir), pools = std::make_shared<script>()](size_t i) {
+        clear_pools(*pools);
+        command c = statement_of(r, i, *pools);
+        if (r.program[i].code == OPC_CMP) return condition_text(std::get<condition_form>(c.form).test, *pools);
+        if (auto* prog = std::get_if<prog_form>(&c.form))
+            prog->filename = pools->add_text(image_name(r.program[i].image_offset));
+        return statement_text(c, *pools);
+    };
+}
+
 // The line of the script at `line` (counting from 1), without its indent.
 std::string script_line(const std::string& text, size_t line) {
     size_t at = 0;
@@ -134,15 +158,14 @@ std::string table_difference(const char* name, std::span<const uint8_t> actual, 
 // byte that the decoding alone does not judge.
 void check_recompiles(inspection& r) {
     std::vector<std::string> problems;
-    const decompiled_script script =
-        decompile(r.program, image_names(r, ""), problems);
+    decompiled_script script = decompile(r.program, statement_texts(r, ""), problems);
     if (!problems.empty()) {
         r.defects.insert(r.defects.end(), problems.begin(), problems.end());
         return;
     }
     program compiled;
     try {
-        const vendrak::script s = parse_script_text(script.text);
+        vendrak::script s = parse_script_text(script.text);
         validate_script(s);
         compile_script(s, compiled);
     } catch (const fatal_error& e) {
@@ -180,7 +203,7 @@ void check_recompiles(inspection& r) {
             r.defects.push_back(format("instruction at 0x%04X: byte %zu is 0x%02X, but the compiler writes 0x%02X "
                                        "for \"%s\"",
                                        r.program[i].address, k, actual[k], expected[k],
-                                       shown(instruction_text(r.program[i])).c_str()));
+                                       shown(instruction_text(r, i)).c_str()));
             return;
         }
     }
@@ -194,10 +217,9 @@ void check_recompiles(inspection& r) {
 
 std::string time_text(int64_t seconds) {
     std::string text;
-    const auto t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     char buf[64];
-    if (t == seconds && gmtime_r(&t, &tm) != nullptr && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC ", &tm))
+    if (platform::utc_time(seconds, tm) && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC ", &tm))
         text = buf;
     return text + format("(%lld)", static_cast<long long>(seconds));
 }
@@ -222,12 +244,14 @@ constexpr const char* usage_text =
     "  -x, --extract DIR    write each image as a VBF file into DIR (image1.vbf,\n"
     "                       ...); the script's PROG statements name them\n"
     "  -q, --quiet          verify only: no listing\n"
-    "  -h, --help           print this text\n";
+    "  -h, --help           print this text\n"
+    "      --version        print the version and the container format it reads\n";
 
 struct options {
     bool script = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::string extract_dir;
     bool extract = false;
     std::string container;
@@ -242,6 +266,8 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             only_names = true;
         } else if (!only_names && (a == "-h" || a == "--help")) {
             o.help = true;
+        } else if (!only_names && a == "--version") {
+            o.version = true;
         } else if (!only_names && (a == "-s" || a == "--script")) {
             o.script = true;
         } else if (!only_names && (a == "-q" || a == "--quiet")) {
@@ -266,7 +292,7 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             return false;
         }
     }
-    if (!o.help && o.container.empty()) {
+    if (!o.help && !o.version && o.container.empty()) {
         error = "no container given";
         return false;
     }
@@ -287,9 +313,14 @@ inspection inspect_container(std::vector<uint8_t> file, std::string name) {
     const program_tables tables{c.view(c.strings), c.view(c.data)};
     const auto code = c.view(c.code);
     r.program.reserve(code.size() / opcode_size);
+    script pools;
     for (size_t at = 0; at + opcode_size <= code.size(); at += opcode_size) {
         const auto op = code.subspan(at).first<opcode_size>();
-        r.program.push_back(decode_instruction(op, static_cast<uint32_t>(at), tables, r.defects));
+        r.program.push_back(decode_instruction(op, static_cast<uint32_t>(at)));
+        // For the defects only: the listing and the decompiler decode each
+        // statement again when they need it.
+        clear_pools(pools);
+        decode_statement(op, static_cast<uint32_t>(at), tables, pools, r.defects);
     }
     check_references(r);
     check_images(r);
@@ -321,9 +352,10 @@ std::string listing(const inspection& r) {
 
     out += "\n";
     const auto code = c.view(c.code);
-    for (const decoded_instruction& insn : r.program)
-        out += format("%04X  %s  %s\n", insn.address, hex_bytes(code.subspan(insn.address, opcode_size)).c_str(),
-                      shown(instruction_text(insn)).c_str());
+    for (size_t i = 0; i < r.program.size(); ++i)
+        out += format("%04X  %s  %s\n", r.program[i].address,
+                      hex_bytes(code.subspan(r.program[i].address, opcode_size)).c_str(),
+                      shown(instruction_text(r, i)).c_str());
 
     for (size_t i = 0; i < r.images.size(); ++i) {
         const image_info& image = r.images[i];
@@ -339,6 +371,34 @@ std::string listing(const inspection& r) {
     return out;
 }
 
+command statement_of(const inspection& r, size_t index, script& pools) {
+    const container_view& c = r.container;
+    const program_tables tables{c.view(c.strings), c.view(c.data)};
+    const auto op = c.view(c.code).subspan(index * opcode_size).first<opcode_size>();
+    std::vector<std::string> problems;
+    return decode_statement(op, r.program[index].address, tables, pools, problems);
+}
+
+std::string instruction_text(const inspection& r, size_t index) {
+    const decoded_instruction& insn = r.program[index];
+    const std::string_view name = operation_name(insn.code);
+    if (is_jump(insn.code)) return format("%.*s 0x%04X", static_cast<int>(name.size()), name.data(), insn.target);
+    script pools;
+    const command c = statement_of(r, index, pools);
+    if (insn.code == OPC_CMP) return "CMP " + condition_text(std::get<condition_form>(c.form).test, pools);
+    if (const auto* prog = std::get_if<prog_form>(&c.form)) {
+        std::string text = format("%.*s <image at VBF offset %u>", static_cast<int>(name.size()), name.data(),
+                                  insn.image_offset);
+        if (prog->has_key) {
+            text += " 0x";
+            for (const uint8_t b : pools.bytes_of(prog->key)) text += format("%02X", b);
+        }
+        return text;
+    }
+    if (c.kind == 0) return format("<unknown operation %u>", insn.code);
+    return statement_text(c, pools);
+}
+
 std::string image_file_name(size_t index) { return format("image%zu.vbf", index); }
 
 std::string script_text(const inspection& r, const std::string& image_dir) {
@@ -346,8 +406,7 @@ std::string script_text(const inspection& r, const std::string& image_dir) {
         throw std::runtime_error(format("the directory \"%s\" cannot be named in a script string",
                                         shown(image_dir).c_str()));
     std::vector<std::string> problems;
-    const decompiled_script script =
-        decompile(r.program, image_names(r, image_dir), problems);
+    const decompiled_script script = decompile(r.program, statement_texts(r, image_dir), problems);
     if (!problems.empty()) throw std::runtime_error(problems.front());
     const container_view& c = r.container;
     return format("; decompiled from %s by vendrak-inspect: %zu instructions, %llu string bytes, %llu data bytes, "
@@ -360,7 +419,7 @@ std::string script_text(const inspection& r, const std::string& image_dir) {
 void extract_images(const inspection& r, const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (ec) throw std::runtime_error(format("cannot create \"%s\": %s", dir.c_str(), ec.message().c_str()));
+    if (ec) throw std::runtime_error(format("cannot create \"%s\": %s", dir.string().c_str(), ec.message().c_str()));
     const auto area = r.container.view(r.container.vbf);
     for (size_t i = 0; i < r.images.size(); ++i) {
         const std::vector<uint8_t> vbf = rebuild_vbf(r.images[i], area);
@@ -368,7 +427,7 @@ void extract_images(const inspection& r, const std::filesystem::path& dir) {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(vbf.data()), static_cast<std::streamsize>(vbf.size()));
         file.close();
-        if (!file) throw std::runtime_error(format("cannot write \"%s\"", path.c_str()));
+        if (!file) throw std::runtime_error(format("cannot write \"%s\"", path.string().c_str()));
     }
 }
 
@@ -381,6 +440,11 @@ int inspect_main(int argc, const char* const* argv, std::FILE* out, std::FILE* e
     }
     if (o.help) {
         std::fputs(usage_text, out);
+        return 0;
+    }
+    if (o.version) {
+        std::fprintf(out, "vendrak-inspect %s\nreads containers of format %u (magic 0x%08X)\n", VENDRAK_VERSION,
+                     container_format, container_magic);
         return 0;
     }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "inspect/decode.h"
+#include "compile/decode.h"
 #include "inspect/image.h"
 #include "inspect/reader.h"
 
@@ -17,7 +17,8 @@ namespace vendrak::inspect {
 struct inspection {
     std::string name;  // the container's file name, for the listing
     container_view container;
-    std::vector<decoded_instruction> program;  // every instruction of the instruction area
+    std::vector<decoded_instruction> program;  // every instruction of the instruction area; its statement is
+                                               // decoded when it is needed (statement_of)
     std::vector<image_info> images;            // in VBF-area order, which is the order of their first use
     std::vector<std::string> defects;          // one line each; none for a valid container
 };
@@ -27,6 +28,13 @@ struct inspection {
 // header, every instruction and reference, every image, and finally that
 // the decompiled script compiles back into the same program.
 inspection inspect_container(std::vector<uint8_t> file, std::string name = "container");
+
+// The statement of instruction `index`, its texts and bytes in `pools`.
+command statement_of(const inspection& r, size_t index, script& pools);
+
+// The instruction as the listing shows it: statements in script syntax,
+// CMP with its condition, jumps with their target address.
+std::string instruction_text(const inspection& r, size_t index);
 
 // The header, one line per instruction and the images, as the default
 // output shows them.

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "aes/aes.h"
 #include "common/bytes.h"
 #include "common/fatal.h"
-#include "driver/container.h"
+#include "compile/opcode.h"
 #include "inspect/text.h"
 
 namespace vendrak::inspect {
@@ -14,46 +13,17 @@ namespace {
 
 using ull = unsigned long long;
 
-constexpr uint8_t blank = 0x20;
 constexpr size_t block_size = 16;
-// The trailer: "CRC:", the CRC text, a blank, a NUL, the maker tag.
-constexpr size_t crc_text_at = 4;
-constexpr size_t crc_text_size = 10;
-constexpr size_t maker_tag_at = 16;
-// Header bytes after the last field, zero in every container.
-constexpr size_t header_reserved_at = 51;
-
-uint64_t pad16_u64(uint64_t position) { return (position + 15) / 16 * 16; }
-
-// "0x" and eight upper-case hexadecimal digits, as the writer formats it.
-bool parse_crc_text(std::span<const uint8_t> text, uint32_t& value) {
-    if (text[0] != '0' || text[1] != 'x') return false;
-    value = 0;
-    for (size_t i = 2; i < crc_text_size; ++i) {
-        const uint8_t c = text[i];
-        uint32_t digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return false;
-        value = value << 4 | digit;
-    }
-    return true;
-}
 
 std::string_view as_text(std::span<const uint8_t> bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-void decrypt_blocks(std::vector<uint8_t>& bytes, uint64_t from, uint64_t to) {
-    for (uint64_t at = from; at + block_size <= to; at += block_size)
-        AES128_ECB_decrypt(&bytes[at], aes_key.data(), &bytes[at]);
 }
 
 // Checks that a fill holds blanks only; reports the first byte that is not.
 void check_fill(const std::vector<uint8_t>& bytes, uint64_t from, uint64_t to, const char* what,
                 std::vector<std::string>& defects) {
     for (uint64_t at = from; at < to && at < bytes.size(); ++at) {
-        if (bytes[at] != blank) {
+        if (bytes[at] != fill_byte) {
             defects.push_back(format("the fill %s holds 0x%02X at offset %llu, not a blank", what, bytes[at], ull{at}));
             return;
         }
@@ -88,14 +58,14 @@ container_view read_container(std::vector<uint8_t> file, std::vector<std::string
         defects.push_back(format("the trailer does not begin with \"CRC:\" but with \"%s\"",
                                  shown(as_text(tail.first(4))).c_str()));
     c.computed_crc = container_crc(0, bytes.data(), trailer);
-    c.crc_text_ok = parse_crc_text(tail.subspan(crc_text_at, crc_text_size), c.stored_crc);
+    c.crc_text_ok = parse_crc_text(tail.subspan<crc_text_at, crc_text_size>(), c.stored_crc);
     if (!c.crc_text_ok)
         defects.push_back(format("the trailer's CRC text \"%s\" is not 0x and eight upper-case hexadecimal digits",
                                  shown(as_text(tail.subspan(crc_text_at, crc_text_size))).c_str()));
     else if (c.stored_crc != c.computed_crc)
         defects.push_back(format("CRC mismatch: the trailer says 0x%08X, the bytes before it give 0x%08X",
                                  c.stored_crc, c.computed_crc));
-    if (tail[14] != blank || tail[15] != 0)
+    if (tail[crc_text_at + crc_text_size] != fill_byte || tail[crc_text_at + crc_text_size + 1] != 0)
         defects.push_back("trailer bytes 14 and 15 are not a blank and a NUL");
     const auto tag = tail.subspan(maker_tag_at);
     c.maker_tag = shown(as_text(tag.first(static_cast<size_t>(std::find(tag.begin(), tag.end(), 0) - tag.begin()))));
@@ -103,11 +73,12 @@ container_view read_container(std::vector<uint8_t> file, std::vector<std::string
     // A container written with -a shows its magic only after decryption.
     const uint32_t plain_magic = get_u32le(bytes, 0);
     if (plain_magic != container_magic) {
-        uint8_t block[block_size];
-        AES128_ECB_decrypt(bytes.data(), aes_key.data(), block);
-        if (get_u32le(std::span<const uint8_t>(block), 0) == container_magic) {
+        std::array<uint8_t, block_size> block;
+        std::copy_n(bytes.begin(), block_size, block.begin());
+        decrypt_blocks(block);
+        if (get_u32le(block, 0) == container_magic) {
             c.encrypted = true;
-            decrypt_blocks(bytes, 0, header_size);
+            decrypt_blocks(std::span(bytes).first(header_size));
         } else {
             defects.push_back(format("magic is 0x%08X, expected 0x%08X (nor does the first block decrypt to it)",
                                      plain_magic, container_magic));
@@ -120,7 +91,7 @@ container_view read_container(std::vector<uint8_t> file, std::vector<std::string
         // leaves the rest as it is.
         uint64_t end = h.vbf_offset;
         if (end % block_size != 0 || end > trailer) end = std::min<uint64_t>(trailer, length / block_size * block_size);
-        decrypt_blocks(bytes, header_size, end);
+        if (end > header_size) decrypt_blocks(std::span(bytes).subspan(header_size, static_cast<size_t>(end - header_size)));
     }
 
     if (h.format_byte != container_format)
@@ -162,15 +133,15 @@ container_view read_container(std::vector<uint8_t> file, std::vector<std::string
     table("string", h.string_offset, h.string_size, c.strings);
     table("data", h.data_offset, h.data_size, c.data);
 
-    const uint64_t vbf_offset = pad16_u64(position);
+    const uint64_t vbf_offset = pad16(position);
     if (h.vbf_offset != vbf_offset)
         defects.push_back(format("vbf_offset is %u, expected %llu (the end of the tables brought up to a multiple of 16)",
                                  h.vbf_offset, ull{vbf_offset}));
     const uint64_t vbf_end = uint64_t{h.vbf_offset} + h.vbf_size;
-    if (pad16_u64(vbf_end) != trailer)
+    if (pad16(vbf_end) != trailer)
         defects.push_back(format("the VBF area (offset %u, %u bytes) with its fill ends at %llu, but the trailer "
                                  "begins at %llu",
-                                 h.vbf_offset, h.vbf_size, ull{pad16_u64(vbf_end)}, ull{trailer}));
+                                 h.vbf_offset, h.vbf_size, ull{pad16(vbf_end)}, ull{trailer}));
     if (inside(h.vbf_offset, h.vbf_size)) {
         c.vbf = {h.vbf_offset, h.vbf_size};
         c.vbf_in_file = true;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_context.h"
+#include "container/container.h"
 
 namespace vendrak::inspect {
 

@@ -1,0 +1,2 @@
+" vendrak scripts
+autocmd BufNewFile,BufRead *.vsc setfiletype vsc

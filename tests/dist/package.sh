@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Packages a build with cpack (.deb and .tar.gz) and installs it with
+# `cmake --install` under a DESTDIR, checks that each holds the files it
+# must, then unpacks the .deb as a user's machine would: compiles the bundled
+# example with the unpacked compiler, verifies the container with the
+# unpacked inspector, checks the version everywhere and renders the man pages.
+# Usage: package.sh BUILD_DIR VERSION
+set -u
+build=$(realpath "$1") version=$2
+command -v dpkg-deb >/dev/null || { echo "dpkg-deb not found: skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "$*"; failures=$((failures + 1)); }
+
+# Paths below the installation prefix; the zsh completion goes where zsh
+# looks: vendor-completions for the distribution's packages under /usr,
+# site-functions under any other prefix.
+files="bin/vendrak bin/vendrak-inspect
+share/man/man1/vendrak.1 share/man/man1/vendrak-inspect.1 share/man/man5/vendrak-script.5
+share/doc/vendrak/README.md share/doc/vendrak/language.md share/doc/vendrak/limits.md
+share/doc/vendrak/LICENSE share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
+share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
+share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
+share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
+share/bash-completion/completions/vendrak share/bash-completion/completions/vendrak-inspect"
+expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
+    local file
+    for file in $files "share/zsh/$2/_vendrak"; do
+        [ -f "$1/$file" ] || fail "$file missing under $1"
+    done
+    [ ! -e "$1/share/zsh/$3/_vendrak" ] || fail "_vendrak also in share/zsh/$3 under $1"
+}
+
+DESTDIR="$work/dest" cmake --install "$build" --prefix /usr/local >/dev/null || fail "cmake --install failed"
+expect_files "$work/dest/usr/local" site-functions vendor-completions
+
+cpack -G "DEB;TGZ" -B "$work/pkg" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/pkg/vendrak_"$version"_*.deb 2>/dev/null)
+tgz=$(ls "$work"/pkg/vendrak-"$version"-*.tar.gz 2>/dev/null)
+[ -f "$deb" ] && [ -f "$tgz" ] || { fail "cpack made no .deb or .tar.gz: $(ls "$work/pkg")"; exit 1; }
+
+for field in Package:vendrak Version:"$version" Section:devel; do
+    [ "$(dpkg-deb -f "$deb" "${field%%:*}")" = "${field#*:}" ] || fail "the .deb's ${field%%:*} is not ${field#*:}"
+done
+for field in Maintainer Description Depends; do
+    [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the .deb has no $field"
+done
+dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "Depends lacks the C library: $(dpkg-deb -f "$deb" Depends)"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+expect_files "$root/usr" vendor-completions site-functions
+mkdir "$work/tgz" && tar -xzf "$tgz" -C "$work/tgz"
+expect_files "$(ls -d "$work"/tgz/*)" site-functions vendor-completions
+
+# The unpacked programs, on the unpacked example.
+cp -r "$root/usr/share/doc/vendrak/examples" "$work/job"
+(cd "$work/job" && "$root/usr/bin/vendrak" -o job.bin flash_job.vsc </dev/null >"$work/out" 2>&1) ||
+    fail "the unpacked vendrak failed on the example: $(cat "$work/out")"
+grep -q '^Script Size:' "$work/out" || fail "no summary line: $(cat "$work/out")"
+"$root/usr/bin/vendrak-inspect" -q "$work/job/job.bin" >"$work/out" 2>&1 ||
+    fail "the unpacked vendrak-inspect rejects the container: $(cat "$work/out")"
+
+# One version: usage banner, maker tag in the trailer, inspector.
+"$root/usr/bin/vendrak" 2>&1 | grep -qxF "VENDRAK Compiler Version $version" || fail "usage banner lacks $version"
+[ "$(tail -c 16 "$work/job/job.bin" | tr -d '\0')" = "VENDRAK v$version" ] || fail "maker tag is not VENDRAK v$version"
+"$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
+
+for page in "$root"/usr/share/man/man*/*; do
+    text=$(mandoc -T ascii "$page" 2>&1 | sed -e 's/.\x08//g')
+    grep -q '^NAME' <<<"$text" && grep -q "$(basename "${page%.*}") -" <<<"$text" ||
+        fail "$(basename "$page") does not render: $(head -3 <<<"$text")"
+done
+
+echo "$(basename "$deb"), $(basename "$tgz") and the DESTDIR install: $failures failing"
+[ "$failures" -eq 0 ]

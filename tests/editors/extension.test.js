@@ -1,0 +1,43 @@
+'use strict';
+// The VS Code extension's manifest: what it names exists and agrees, and its
+// problem matcher reads vendrak-check's lines as VS Code will.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const root = path.resolve(__dirname, '..', '..');
+const extension = path.join(root, 'editors/vscode');
+const manifest = JSON.parse(fs.readFileSync(path.join(extension, 'package.json'), 'utf8'));
+
+test('the manifest names files that exist, one language and the project version', () => {
+  const { languages, grammars } = manifest.contributes;
+  const files = [manifest.main, ...languages.map((l) => l.configuration), ...grammars.map((g) => g.path)];
+  assert.deepEqual(files.filter((f) => !fs.existsSync(path.join(extension, f))), []);
+  assert.deepEqual(grammars.map((g) => g.language), languages.map((l) => l.id));
+  for (const g of grammars) {
+    assert.equal(JSON.parse(fs.readFileSync(path.join(extension, g.path), 'utf8')).scopeName, g.scopeName);
+  }
+  JSON.parse(fs.readFileSync(path.join(extension, languages[0].configuration), 'utf8'));
+  const project = fs.readFileSync(path.join(root, 'CMakeLists.txt'), 'utf8').match(/project\(vendrak VERSION ([0-9.]+)/);
+  assert.equal(manifest.version, project[1]);
+});
+
+// VS Code applies a matcher's regexp to each line of a task's output and
+// takes the fields from its groups.
+test('the problem matcher reads vendrak-check output', () => {
+  const [matcher] = manifest.contributes.problemMatchers;
+  const { pattern } = matcher;
+  const regexp = new RegExp(pattern.regexp);
+  for (const row of JSON.parse(fs.readFileSync(path.join(__dirname, 'diagnostics.json'), 'utf8'))) {
+    const m = regexp.exec(row.output);
+    const got = m && {
+      file: m[pattern.file], line: Number(m[pattern.line]), column: Number(m[pattern.column]),
+      severity: m[pattern.severity], message: m[pattern.message], code: m[pattern.code],
+    };
+    const expected = row.file ? {
+      file: row.file, line: row.line, column: row.column, severity: row.severity, message: row.message, code: row.code,
+    } : null;
+    assert.deepEqual(got, expected, row.output);
+  }
+});
