@@ -4,13 +4,14 @@
 Each mutant changes one token of one source file: a comparison or logical
 operator, an arithmetic or bitwise operator, an integer constant by one, the
 boolean a function returns, the boundary of a loop condition, or a removed
-`!`. Comments, string and character literals, preprocessor lines and
-static_asserts are never touched. For each mutant the tool writes the file,
+`!`. Comments, string and character literals, preprocessor lines,
+static_asserts and source files the build does not compile are never
+touched. For each mutant the tool writes the file,
 rebuilds its own build tree incrementally, runs the plain suite with ctest
 (stopping at the first failure, every test under a timeout), restores the
 file and prints the verdict: killed, survived or did not build. A mutant
-whose build leaves every object file as it was (code the platform does not
-compile, or a change the compiler folds away) is equivalent by construction:
+whose build leaves every object file as it was (an #if branch this platform
+skips, or a change the compiler folds away) is equivalent by construction:
 it is reported as "same code" and, like one that did not build, not scored.
 
 The mutants are drawn from a seed, so the same seed, count and files give the
@@ -196,9 +197,11 @@ def find_sites(path, source):
     return sites
 
 
-def source_files(patterns):
+def source_files(patterns, compiled):
     """The C++ files under src/ that `patterns` (files, folders or globs,
-    relative to the repository root) name; all of src/ by default."""
+    relative to the repository root) name, all of src/ by default, and how
+    many were left out: .cpp files that are not in `compiled`, since the
+    build of this platform never compiles them."""
     src = ROOT / "src"
     chosen = set()
     for pattern in patterns or ["src"]:
@@ -211,7 +214,8 @@ def source_files(patterns):
                 sys.exit(f"mutate: {pattern}: only files under src/ are mutated")
             files = m.rglob("*") if m.is_dir() else [m]
             chosen.update(f for f in files if f.suffix in (".cpp", ".h"))
-    return sorted(chosen)
+    kept = sorted(f for f in chosen if f.suffix == ".h" or f in compiled)
+    return kept, len(chosen) - len(kept)
 
 
 def draw_mutants(files, count, seed):
@@ -342,6 +346,11 @@ class Suite:
         if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
             sys.exit("mutate: cmake could not configure " + str(self.build))
 
+    def compiled_sources(self):
+        """The source files the build compiles, from the compile database."""
+        with open(self.build / "compile_commands.json") as database:
+            return {Path(entry["directory"], entry["file"]).resolve() for entry in json.load(database)}
+
     def compile(self):
         status = self.ws.run(["cmake", "--build", str(self.build), "-j", str(self.jobs)],
                              self.build / "mutate-build.log", 1800)
@@ -421,7 +430,10 @@ def main():
     ws = Workspace(build)
     ws.recover()
 
-    mutants, site_count = draw_mutants(source_files(args.files), args.mutants, args.seed)
+    suite = Suite(ws, build, args.jobs)
+    suite.configure()
+    files, left_out = source_files(args.files, suite.compiled_sources())
+    mutants, site_count = draw_mutants(files, args.mutants, args.seed)
     width = len(str(len(mutants)))
     chosen = [n for n in range(1, len(mutants) + 1) if not args.only or n in args.only]
 
@@ -431,7 +443,8 @@ def main():
         change = f"'{site.original}' removed" if not replacement else f"'{site.original}' -> '{replacement}'"
         return line, f"{number:>{width}}/{len(mutants)}  {site.path}:{line}:{column}  {change}"
 
-    print(f"{len(mutants)} mutants of {site_count} sites, seed {args.seed}", flush=True)
+    print(f"{len(mutants)} mutants of {site_count} sites, seed {args.seed}"
+          + (f"; left out: {left_out} file(s) this build does not compile" if left_out else ""), flush=True)
     if args.list:
         for n in chosen:
             print(describe(n, *mutants[n - 1])[1])
@@ -446,8 +459,6 @@ def main():
     for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
         signal.signal(s, interrupted)
 
-    suite = Suite(ws, build, args.jobs)
-    suite.configure()
     wall = suite.baseline(args.timeout)
     print(f"the unmutated suite passes {suite.count} tests in {wall:.1f} s; "
           f"{suite.timeout} s per test", flush=True)
