@@ -96,8 +96,8 @@ void check_number(const parsed_script& p, const number_read& n, findings& out) {
 }
 
 // FW_VERSION XX.YY: the part after the point is read as a number of its
-// own, in the bases of every number, so it says the minor number only when
-// it is two decimal digits that read the same in octal.
+// own, in the bases of every number, so it says the minor number plainly
+// only as two digits that read the same in octal (x.8 and x.9 aside).
 void check_fw_version(const parsed_script& p, size_t i, const fw_version_form& f, findings& out) {
     const statement_layout layout = lay_out(p.tree, p.positions, i);
     const uint32_t token = layout.part(1);
@@ -107,7 +107,10 @@ void check_fw_version(const parsed_script& p, size_t i, const fw_version_form& f
     const std::string minor = point == t.npos ? std::string() : t.substr(point + 1);
     const auto all_digits = [](const std::string& s) { return !s.empty() && std::all_of(s.begin(), s.end(), is_digit); };
     const bool plain = all_digits(whole) && (point == t.npos || all_digits(minor));
-    if (plain && (minor.empty() || minor.size() == 2) && decimal_value(whole) == static_cast<uint64_t>(f.major) &&
+    // x.8 and x.9 are the only spellings of x.08 and x.09, which as two
+    // digits would be octal.
+    const bool two_digits = minor.size() == 2 || (minor.size() == 1 && minor[0] >= '8');
+    if (plain && (minor.empty() || two_digits) && decimal_value(whole) == static_cast<uint64_t>(f.major) &&
         decimal_value(minor) == static_cast<uint64_t>(f.minor))
         return;
 
