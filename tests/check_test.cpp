@@ -20,6 +20,8 @@
 #include "check/cli.h"
 #include "check/format.h"
 
+#include "../fuzz/check_target.h"
+
 namespace {
 
 using namespace vendrak::check;
@@ -210,9 +212,9 @@ TEST_F(check_table, findings_and_vendrak_agree) {
         EXPECT_EQ(v.status, fails ? 1 : 0) << text << v.err << v.out;
         if (v.status == 0) continue;
         const std::string& stream = v.err.empty() ? v.out : v.err;
-        const auto [line, message] = vendrak_message(stream.substr(0, stream.find('\n')));
+        const std::pair<uint32_t, std::string> said = vendrak_message(stream.substr(0, stream.find('\n')));
         EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const finding& f) {
-            return f.level == severity::error && f.message == message && (line == 0 || f.line == line);
+            return f.level == severity::error && f.message == said.second && (said.first == 0 || f.line == said.first);
         })) << text << "\nvendrak: " << stream;
     }
 }
@@ -332,6 +334,21 @@ TEST(check_manual, names_every_warning) {
     std::set<std::string> known;
     for (const warning_info& w : warning_table()) known.insert(std::string(w.name));
     EXPECT_EQ(named, known);
+}
+
+// What the compile and the checker fuzzers found (fuzz/regressions), through
+// the checker, with the fuzzer's expectations.
+TEST(check_fuzz_regressions, end_as_a_check_may) {
+    size_t replayed = 0;
+    for (const char* fuzzer : {"compile", "check"}) {
+        const fs::path dir = source_root / "fuzz/regressions" / fuzzer;
+        if (!fs::is_directory(dir)) continue;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            EXPECT_EQ(vendrak::fuzzing::check_one(read_file(entry.path())), "") << entry.path();
+            ++replayed;
+        }
+    }
+    EXPECT_GT(replayed, 0u);
 }
 
 }  // namespace

@@ -126,14 +126,15 @@ int check_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err
     }
     if (o.no_warnings) o.check.enabled.reset();
 
-    std::vector<checked_script> checked;
+    findings_writer writer(out, o.format);
     bool failed = false;
     for (const std::string& name : o.scripts) {
-        checked.push_back(check_file(name, o.check));
-        for (const finding& f : checked.back().findings)
+        const checked_script checked = check_file(name, o.check);
+        for (const finding& f : checked.findings)
             failed = failed || f.level == severity::error || o.warnings_are_errors;
+        writer.add(checked);
     }
-    write_findings(out, o.format, checked);
+    writer.finish();
     return failed ? 1 : 0;
 }
 

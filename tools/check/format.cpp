@@ -77,25 +77,13 @@ void write_gnu(std::FILE* out, const checked_script& s) {
     }
 }
 
-void write_json(std::FILE* out, std::span<const checked_script> scripts) {
-    std::string text = "[";
-    bool first = true;
-    for (const checked_script& s : scripts) {
-        for (const finding& f : s.findings) {
-            text += first ? "\n" : ",\n";
-            first = false;
-            const std::string at = f.line == 0 ? "null" : std::to_string(f.line);
-            const std::string column = f.line == 0 ? "null" : std::to_string(f.column);
-            text += "  {\"file\": " + json_string(s.name) + ", \"line\": " + at + ", \"column\": " + column +
-                    ", \"severity\": \"" + std::string(severity_name(f.level)) + "\", \"name\": " +
-                    (f.level == severity::warning ? json_string(name_of(f.name)) : "null") +
-                    ", \"message\": " + json_string(f.message) + "}";
-        }
-        std::fwrite(text.data(), 1, text.size(), out);
-        text.clear();
-    }
-    text += first ? "]\n" : "\n]\n";
-    std::fwrite(text.data(), 1, text.size(), out);
+std::string json_object(const checked_script& s, const finding& f) {
+    const std::string line = f.line == 0 ? "null" : std::to_string(f.line);
+    const std::string column = f.line == 0 ? "null" : std::to_string(f.column);
+    return "  {\"file\": " + json_string(s.name) + ", \"line\": " + line + ", \"column\": " + column +
+           ", \"severity\": \"" + std::string(severity_name(f.level)) + "\", \"name\": " +
+           (f.level == severity::warning ? json_string(name_of(f.name)) : "null") +
+           ", \"message\": " + json_string(f.message) + "}";
 }
 
 // A file name as a URI reference: relative names stay relative, with every
@@ -145,7 +133,7 @@ private:
     std::vector<size_t> line_starts_;
 };
 
-void write_sarif(std::FILE* out, std::span<const checked_script> scripts) {
+std::string sarif_head() {
     std::string text =
         "{\n"
         "  \"$schema\": \"https://json.schemastore.org/sarif-2.1.0.json\",\n"
@@ -164,39 +152,26 @@ void write_sarif(std::FILE* out, std::span<const checked_script> scripts) {
     rule(error_rule, "errors that make vendrak refuse the script", "error", false);
     for (size_t i = 0; i < warning_count; ++i)
         rule(warning_table()[i].name, warning_table()[i].summary, "warning", i + 1 == warning_count);
-    text +=
-        "          ]\n"
-        "        }\n"
-        "      },\n"
-        "      \"columnKind\": \"utf16CodeUnits\",\n"
-        "      \"results\": [";
-    bool first = true;
-    for (const checked_script& s : scripts) {
-        const utf16_columns columns(s.text);
-        const std::string uri = json_string(uri_of(s.name));
-        for (const finding& f : s.findings) {
-            const bool warned = f.level == severity::warning;
-            const size_t index = warned ? static_cast<size_t>(f.name) + 1 : 0;
-            text += first ? "\n" : ",\n";
-            first = false;
-            text += "        {\"ruleId\": " + json_string(warned ? name_of(f.name) : error_rule) +
-                    ", \"ruleIndex\": " + std::to_string(index) + ", \"level\": \"" +
-                    std::string(severity_name(f.level)) + "\", \"message\": {\"text\": " + json_string(f.message) +
-                    "}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": " + uri + "}";
-            if (f.line != 0)
-                text += ", \"region\": {\"startLine\": " + std::to_string(f.line) +
-                        ", \"startColumn\": " + std::to_string(columns.column(f.line, f.column)) + "}";
-            text += "}}]}";
-        }
-        std::fwrite(text.data(), 1, text.size(), out);
-        text.clear();
-    }
-    text += first ? "]\n" : "\n      ]\n";
-    text +=
-        "    }\n"
-        "  ]\n"
-        "}\n";
-    std::fwrite(text.data(), 1, text.size(), out);
+    return text +
+           "          ]\n"
+           "        }\n"
+           "      },\n"
+           "      \"columnKind\": \"utf16CodeUnits\",\n"
+           "      \"results\": [";
+}
+
+// One result; its rule is the warning, or "error" (rule 0).
+std::string sarif_result(const checked_script& s, const utf16_columns& columns, const finding& f) {
+    const bool warned = f.level == severity::warning;
+    std::string text = "        {\"ruleId\": " + json_string(warned ? name_of(f.name) : error_rule) +
+                       ", \"ruleIndex\": " + std::to_string(warned ? static_cast<size_t>(f.name) + 1 : 0) +
+                       ", \"level\": \"" + std::string(severity_name(f.level)) + "\", \"message\": {\"text\": " +
+                       json_string(f.message) + "}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": " +
+                       json_string(uri_of(s.name)) + "}";
+    if (f.line != 0)
+        text += ", \"region\": {\"startLine\": " + std::to_string(f.line) +
+                ", \"startColumn\": " + std::to_string(columns.column(f.line, f.column)) + "}";
+    return text + "}}]}";
 }
 
 }  // namespace
@@ -208,14 +183,34 @@ std::optional<output_format> format_named(std::string_view name) {
     return std::nullopt;
 }
 
-void write_findings(std::FILE* out, output_format format, std::span<const checked_script> scripts) {
-    switch (format) {
-        case output_format::gnu:
-            for (const checked_script& s : scripts) write_gnu(out, s);
-            break;
-        case output_format::json: write_json(out, scripts); break;
-        case output_format::sarif: write_sarif(out, scripts); break;
+findings_writer::findings_writer(std::FILE* out, output_format format) : out_(out), format_(format) {
+    if (format_ == output_format::json) put("[");
+    if (format_ == output_format::sarif) put(sarif_head());
+}
+
+void findings_writer::add(const checked_script& s) {
+    if (format_ == output_format::gnu) return write_gnu(out_, s);
+    std::string text;
+    const utf16_columns columns(format_ == output_format::sarif ? std::string_view(s.text) : std::string_view());
+    for (const finding& f : s.findings) {
+        text += empty_ ? "\n" : ",\n";
+        empty_ = false;
+        text += format_ == output_format::json ? json_object(s, f) : sarif_result(s, columns, f);
     }
+    put(text);
+}
+
+void findings_writer::finish() {
+    if (format_ == output_format::json) put(empty_ ? "]\n" : "\n]\n");
+    if (format_ == output_format::sarif) put(std::string(empty_ ? "]\n" : "\n      ]\n") + "    }\n  ]\n}\n");
+}
+
+void findings_writer::put(const std::string& text) { std::fwrite(text.data(), 1, text.size(), out_); }
+
+void write_findings(std::FILE* out, output_format format, std::span<const checked_script> scripts) {
+    findings_writer writer(out, format);
+    for (const checked_script& s : scripts) writer.add(s);
+    writer.finish();
 }
 
 }  // namespace vendrak::check

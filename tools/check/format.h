@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "check/check.h"
@@ -22,6 +23,23 @@ enum class output_format {
 };
 
 std::optional<output_format> format_named(std::string_view name);
+
+// Writes the findings of one script after another, as they are checked:
+// only the script at hand is held.
+class findings_writer {
+public:
+    findings_writer(std::FILE* out, output_format format);
+    void add(const checked_script& s);
+    // Closes the JSON array or the SARIF log.
+    void finish();
+
+private:
+    void put(const std::string& text);
+
+    std::FILE* out_;
+    output_format format_;
+    bool empty_ = true;
+};
 
 void write_findings(std::FILE* out, output_format format, std::span<const checked_script> scripts);
 
