@@ -102,12 +102,14 @@ const row rows[] = {
       "4:10: warning: \"5-1\" is read as 5; \"-1\" is ignored [-Wtrailing]",
       "5:19: warning: \"16.5V\" is read as 16.5; \"V\" is ignored [-Wtrailing]",
       "7:7: warning: \"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped [-Wfraction]"}},
-    {"WRITE SID 0x10 010 007\n10:\nWRITE SID 09 -010",
+    {"WRITE SID 0x10 010 007\n10:\nWRITE SID 09 -010\n1st:",
      {"1:16: warning: \"010\" is octal, the number 8: a leading 0 makes a number octal [-Woctal]",
       "2:1: warning: \"10:\" is read as the number 10 of the list before it, not as a label; begin labels with a "
       "letter [-Wtrailing]",
       "3:11: warning: \"09\" is read as 0: a leading 0 makes it octal, and 9 is no octal digit [-Woctal]",
-      "3:14: warning: \"-010\" is octal, the number -8: a leading 0 makes a number octal [-Woctal]"}},
+      "3:14: warning: \"-010\" is octal, the number -8: a leading 0 makes a number octal [-Woctal]",
+      "4:1: warning: \"1st:\" is read as the number 1 of the list before it, not as a label; begin labels with a "
+      "letter [-Wtrailing]"}},
     {"WRITE MSG 0x7E0 300 -1\nPERIODIC SID 70000 1\nDIAG ISO14229 0xFFFFFFFF 0x7E8\nSECURITY 256 0x01\n"
      "IF HEX[0,2] = {1 0x100}\nENDIF",
      {"1:17: warning: 300 does not fit in 8 bits: the device gets 44 (0x2C) [-Woverflow]",

@@ -51,7 +51,7 @@ void check_integer(const std::string& t, const number_read& n, token_position at
     if (rest.size() >= 2 && rest[0] == '.' && is_digit(rest[1])) {
         out.warn(warning::fraction, at, "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
                  t.c_str(), shown);
-    } else if (n.list_element && rest == ":") {
+    } else if (n.list_element && t.back() == ':') {
         out.warn(warning::trailing, at,
                  "\"%s\" is read as the number %lld of the list before it, not as a label; begin labels with a letter",
                  t.c_str(), shown);
