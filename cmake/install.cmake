@@ -7,6 +7,30 @@
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
 #   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check
 #   share/zsh/site-functions/_vendrak       (share/zsh/vendor-completions under /usr, as Debian's zsh looks there)
+#
+# On Windows one folder, the .zip of `make package-windows`:
+#
+#   vendrak.exe, vendrak-inspect.exe, README.md, LICENSE, CHANGELOG.md
+#   docs/                                   the language manual and the limits
+#   examples/                               the example scripts with their VBF files
+if(WIN32)
+  install(TARGETS vendrak RUNTIME DESTINATION .)
+  if(TARGET vendrak-inspect)
+    install(TARGETS vendrak-inspect RUNTIME DESTINATION .)
+  endif()
+  install(FILES README.md CHANGELOG.md LICENSE DESTINATION .)
+  install(FILES docs/language.md docs/limits.md DESTINATION docs)
+  install(DIRECTORY examples/ DESTINATION examples
+          FILES_MATCHING PATTERN "*.vsc" PATTERN "*.vbf" PATTERN "README.md")
+
+  set(CPACK_PACKAGE_NAME vendrak)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_PACKAGE_FILE_NAME vendrak-${PROJECT_VERSION}-Windows-${CMAKE_SYSTEM_PROCESSOR})
+  include(CPack)
+  return()
+endif()
+
 include(GNUInstallDirs)
 
 install(TARGETS vendrak RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

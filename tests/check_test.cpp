@@ -2,6 +2,10 @@
 // every error is also checked against what the real `vendrak` prints for the
 // same script in the same directory; then the formats, the command line,
 // the examples, and the manual's list of warnings.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "launcher.h"
 #include "test_files.h"
 
 #include "check/check.h"
@@ -182,6 +187,33 @@ const row rows[] = {
       "7:14: error: Invalid arithmetic expression", "8:7: error: LCD column out of range"}},
 };
 
+struct program_run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the compiler in `dir` with these arguments and standard input from
+// /dev/null; its output streams go to files beside `dir`.
+program_run run_vendrak(const fs::path& dir, const std::vector<std::string>& args) {
+    const fs::path out = dir.parent_path() / "vendrak.out", err = dir.parent_path() / "vendrak.err";
+    const vendrak_test::command command = command_for(program_or("VENDRAK_PROGRAM", VENDRAK_COMPILER), args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        exec_command(command);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, console_text(read_file(out)), console_text(read_file(err))};
+}
+
 // What a line of vendrak's names: the line (0 for a message about a file)
 // and the text the checker gives.
 std::pair<uint32_t, std::string> vendrak_message(const std::string& line) {
@@ -209,7 +241,7 @@ TEST_F(check_table, findings_and_vendrak_agree) {
         EXPECT_EQ(got, r.findings) << text;
 
         // The message vendrak stops at is one of the errors, on its line.
-        const program_run v = run_program(run(), VENDRAK_COMPILER, "vendrak", {r.file});
+        const program_run v = run_vendrak(run(), {r.file});
         const bool fails = std::any_of(found.begin(), found.end(), [](const finding& f) { return f.level == severity::error; });
         EXPECT_EQ(v.status, fails ? 1 : 0) << text << v.err << v.out;
         if (v.status == 0) continue;

@@ -160,8 +160,8 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
         const vbf_area area{static_cast<uint32_t>(r.area_size),
                             vendrak_test::bitwise_crc(0, area_bytes.data(), area_bytes.size()), r.area_offset};
 
-        file_ptr temp(std::fopen(scratch.side("temp").c_str(), r.temp_readable ? "rb+" : "ab"));
-        file_ptr out(std::fopen(out_path.c_str(), "wb+"));
+        file_ptr temp(std::fopen(scratch.side("temp").string().c_str(), r.temp_readable ? "rb+" : "ab"));
+        file_ptr out(std::fopen(out_path.string().c_str(), "wb+"));
         ASSERT_TRUE(temp && out);
         std::string failure;
         container_summary summary;

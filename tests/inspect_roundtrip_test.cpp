@@ -3,7 +3,8 @@
 // --extract`, compile that script again, and compare the two containers byte
 // for byte except the time and host address (header bytes 5 to 18) and the
 // trailer's CRC text. Run for every e2e case that writes a container, every
-// example, and the scripts below.
+// example, and the scripts below; with the programs of launcher.h when it
+// names them (the Windows build).
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "container_bytes.h"
+#include "launcher.h"
 #include "test_files.h"
 
 #include "inspect/inspect.h"
@@ -38,38 +40,47 @@ std::vector<std::string> lines_of(const fs::path& path) {
     return lines;
 }
 
-// Runs the compiler in `dir` with standard input from /dev/null; returns its
+// Runs `program` in `dir` with standard input from /dev/null and standard
+// output and error into the given files (/dev/null when empty); returns its
 // exit status.
-int compile(const fs::path& dir, const std::vector<std::string>& args) {
+int run_in(const fs::path& dir, const std::string& program, const std::vector<std::string>& args,
+           const fs::path& out = {}, const fs::path& err = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        if (chdir(dir.c_str()) != 0 || null < 0) _exit(126);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<std::string> copies = args;
-        std::vector<char*> argv{const_cast<char*>("vendrak")};
-        for (std::string& a : copies) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(VENDRAK_COMPILER, argv.data());
-        _exit(127);
+        const int in = open("/dev/null", O_RDONLY);
+        const int out_fd = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err.empty() ? "/dev/null" : err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        exec_command(command_for(program, args));
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-// Decompiles `container` (in `dir`) with the command line, compiles the
-// script again beside it (encrypted when the container was) and compares.
-void round_trip(const fs::path& dir, const std::string& container) {
-    const std::string original = read_file(dir / container);
-    const bool encrypted = original.size() >= 4 && original.compare(0, 4, "\x5A\xA5\x00\x06", 4) != 0;
-    const fs::path images = dir / "inspected";
+int compile(const fs::path& dir, const std::vector<std::string>& args) {
+    return run_in(dir, program_or("VENDRAK_PROGRAM", VENDRAK_COMPILER), args);
+}
+
+// `vendrak-inspect --script --extract inspected CONTAINER` in `dir`: in this
+// process, or as the program VENDRAK_INSPECT_PROGRAM names (the Windows
+// build). Returns the exit status, the script and the messages.
+int decompile(const fs::path& dir, const std::string& container, std::string& script, std::string& messages) {
+    if (const std::string program = program_or("VENDRAK_INSPECT_PROGRAM", ""); !program.empty()) {
+        const fs::path out = dir / "inspect.out", err = dir / "inspect.err";
+        const int status = run_in(dir, program, {"--script", "--extract", "inspected", container}, out, err);
+        script = console_text(read_file(out));
+        messages = console_text(read_file(err));
+        return status;
+    }
+    const std::string images = (dir / "inspected").string();
     const std::string path = (dir / container).string();
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    ASSERT_TRUE(out && err);
+    if (!out || !err) return -1;
     const char* argv[] = {"vendrak-inspect", "--script", "--extract", images.c_str(), path.c_str()};
     const int status = vendrak::inspect::inspect_main(5, argv, out, err);
     auto text_of = [](std::FILE* f) {
@@ -79,9 +90,18 @@ void round_trip(const fs::path& dir, const std::string& container) {
         std::fclose(f);
         return text;
     };
-    const std::string script = text_of(out);
-    const std::string messages = text_of(err);
-    ASSERT_EQ(status, 0) << messages;
+    script = text_of(out);
+    messages = text_of(err);
+    return status;
+}
+
+// Decompiles `container` (in `dir`) with the command line, compiles the
+// script again beside it (encrypted when the container was) and compares.
+void round_trip(const fs::path& dir, const std::string& container) {
+    const std::string original = read_file(dir / container);
+    const bool encrypted = original.size() >= 4 && original.compare(0, 4, "\x5A\xA5\x00\x06", 4) != 0;
+    std::string script, messages;
+    ASSERT_EQ(decompile(dir, container, script, messages), 0) << messages;
     EXPECT_EQ(messages, "");
 
     write_file(dir / "inspected.vsc", script);

@@ -1,20 +1,15 @@
 // File helpers shared by the tests that run programs on real files.
 #pragma once
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace vendrak_test {
 
@@ -58,9 +53,13 @@ inline std::string u32be(uint32_t v) {
 class scratch_dir {
 public:
     scratch_dir() {
-        std::string pattern = (fs::temp_directory_path() / "vendrak-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        // A name nobody holds yet: create_directory fails on an existing one.
+        static std::mt19937_64 random{std::random_device{}()};
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            if (attempt == 100) throw std::runtime_error("cannot create a scratch directory");
+            const fs::path candidate = fs::temp_directory_path() / ("vendrak-test-" + std::to_string(random()));
+            if (fs::create_directory(candidate)) path_ = candidate;
+        }
         fs::create_directory(run());
     }
     ~scratch_dir() {
@@ -77,40 +76,5 @@ public:
 private:
     fs::path path_;
 };
-
-// Runs `program` in `dir` as "name args...", with standard input from
-// /dev/null and its output streams captured in files beside `dir`.
-struct program_run {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-inline program_run run_program(const fs::path& dir, const std::string& program, const std::string& name,
-                              std::vector<std::string> args) {
-    const fs::path out_path = dir.parent_path() / (dir.filename().string() + ".out");
-    const fs::path err_path = dir.parent_path() / (dir.filename().string() + ".err");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv{const_cast<char*>(name.c_str())};
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    program_run r{WIFEXITED(status) ? WEXITSTATUS(status) : 128, read_file(out_path), read_file(err_path)};
-    fs::remove(out_path);
-    fs::remove(err_path);
-    return r;
-}
 
 }  // namespace vendrak_test

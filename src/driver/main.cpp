@@ -3,8 +3,6 @@
 // One run compiles one script into one container, or stops at the first
 // error. Every run ends in `terminate`, which prints the prompts, closes the
 // streams, deletes the temporary VBF file and exits with 0 or 1.
-#include <getopt.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -74,19 +72,22 @@ void print_usage(const char* argument0) {
     std::fprintf(stderr, "\n");
 }
 
-void take_options(run_context& ctx, int argc, char** argv) {
+// Returns the index of the first operand.
+int take_options(run_context& ctx, int argc, char** argv) {
     option options[std::size(long_option) + 1] = {};
     for (size_t i = 0; i < std::size(long_option); ++i) options[i] = long_option[i].long_form;
+    option_reader reader;
     int c;
-    while ((c = getopt_long(argc, argv, "havo:", options, nullptr)) != -1) {
+    while ((c = platform::next_option(reader, argc, argv, "havo:", options)) != -1) {
         switch (c) {
             case 'h': ++helpLevel; break;
             case 'a': ctx.aes = 1; break;
             case 'v': ++ctx.verbose; break;
-            case 'o': ctx.output_name = optarg; break;
+            case 'o': ctx.output_name = reader.argument; break;
             default: ++helpLevel; break;  // the option parser has said what is wrong
         }
     }
+    return reader.index;
 }
 
 // Scripts are read as bytes; the lexer itself takes CR LF line ends.
@@ -123,12 +124,12 @@ void close_output(run_context& ctx) {
 
 // Steps 2 to 12 of a run; step 1 (the context) and 13 (the end) are main's.
 void run(run_context& ctx, int argc, char** argv) {
-    take_options(ctx, argc, argv);
-    if (argc < 2 || helpLevel > 0 || optind >= argc) {
+    const int operand = take_options(ctx, argc, argv);
+    if (argc < 2 || helpLevel > 0 || operand >= argc) {
         print_usage(argv[0]);
         terminate(0);
     }
-    ctx.script_name = argv[optind];
+    ctx.script_name = argv[operand];
     open_script(ctx);
 
     parse_script(ctx.script_file.get(), ctx.script);

@@ -11,7 +11,14 @@
 #include <ctime>
 #include <string>
 
+#include "common/options.h"
+
 namespace vendrak::platform {
+
+// Reads the next option of the command line with the rules and the words of
+// GNU getopt_long (see common/options.h): the C library's own under glibc,
+// the reader of common/options.h elsewhere.
+int next_option(option_reader& reader, int argc, char** argv, const char* shorts, const option* longs);
 
 // The hardware address of the host's first network adapter: of the adapters
 // that are not a loopback and have a six-byte address that is not all zeros,

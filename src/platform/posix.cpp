@@ -1,5 +1,6 @@
 // The platform layer on Linux and the other POSIX systems.
 #include <fcntl.h>
+#include <getopt.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <signal.h>
@@ -22,6 +23,17 @@
 #endif
 
 namespace vendrak::platform {
+
+int next_option(option_reader& reader, int argc, char** argv, const char* shorts, const option* longs) {
+#if defined(__GLIBC__)
+    const int c = getopt_long(argc, argv, shorts, longs, nullptr);
+    reader.index = optind;
+    reader.argument = optarg;
+    return c;
+#else
+    return reader.next(argc, argv, shorts, longs, stderr);
+#endif
+}
 
 std::array<uint8_t, 6> host_mac_address() {
     std::array<uint8_t, 6> best{};

@@ -24,6 +24,12 @@
 
 namespace vendrak::platform {
 
+// MinGW's getopt_long reports bad options in other words than glibc's; the
+// reader of common/options.h gives the same messages as on Linux.
+int next_option(option_reader& reader, int argc, char** argv, const char* shorts, const option* longs) {
+    return reader.next(argc, argv, shorts, longs, stderr);
+}
+
 std::array<uint8_t, 6> host_mac_address() {
     std::array<uint8_t, 6> best{};
     const ULONG flags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
@@ -169,8 +175,18 @@ void install_interrupt_cleanup() { SetConsoleCtrlHandler(on_console_event, TRUE)
 
 void remove_on_interrupt(cleanup_slot slot, const char* path) { cleanup_paths[static_cast<int>(slot)] = path; }
 
-void hold_interrupts() { AcquireSRWLockExclusive(&cleanup_lock); }
+// Only the main thread holds interrupts, so one count serves, and holds
+// nest as on POSIX.
+namespace {
+int held_depth = 0;
+}
 
-void release_interrupts() { ReleaseSRWLockExclusive(&cleanup_lock); }
+void hold_interrupts() {
+    if (held_depth++ == 0) AcquireSRWLockExclusive(&cleanup_lock);
+}
+
+void release_interrupts() {
+    if (--held_depth == 0) ReleaseSRWLockExclusive(&cleanup_lock);
+}
 
 }  // namespace vendrak::platform

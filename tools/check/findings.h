@@ -24,7 +24,7 @@ public:
         found_.push_back({at.line, at.column, severity::error, warning{}, std::move(message)});
     }
 
-    void warn(warning w, token_position at, const char* fmt, ...) __attribute__((format(printf, 4, 5))) {
+    void warn(warning w, token_position at, const char* fmt, ...) VENDRAK_PRINTF(4, 5) {
         if (!enabled(w)) return;
         std::va_list args;
         va_start(args, fmt);

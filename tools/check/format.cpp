@@ -57,8 +57,10 @@ std::string_view severity_name(severity s) { return s == severity::error ? "erro
 // reads, so they are shown as \xNN.
 void write_gnu(std::FILE* out, const checked_script& s) {
     for (const finding& f : s.findings) {
+        char place[32] = "";
+        if (f.line != 0) std::snprintf(place, sizeof place, ":%u:%u", f.line, f.column);
         std::string line = s.name;
-        if (f.line != 0) line += ":" + std::to_string(f.line) + ":" + std::to_string(f.column);
+        line += place;
         line += ": ";
         line += severity_name(f.level);
         line += ": ";

@@ -419,7 +419,7 @@ std::string script_text(const inspection& r, const std::string& image_dir) {
 void extract_images(const inspection& r, const std::filesystem::path& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (ec) throw std::runtime_error(format("cannot create \"%s\": %s", dir.c_str(), ec.message().c_str()));
+    if (ec) throw std::runtime_error(format("cannot create \"%s\": %s", dir.string().c_str(), ec.message().c_str()));
     const auto area = r.container.view(r.container.vbf);
     for (size_t i = 0; i < r.images.size(); ++i) {
         const std::vector<uint8_t> vbf = rebuild_vbf(r.images[i], area);
@@ -427,7 +427,7 @@ void extract_images(const inspection& r, const std::filesystem::path& dir) {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(vbf.data()), static_cast<std::streamsize>(vbf.size()));
         file.close();
-        if (!file) throw std::runtime_error(format("cannot write \"%s\"", path.c_str()));
+        if (!file) throw std::runtime_error(format("cannot write \"%s\"", path.string().c_str()));
     }
 }
 

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Packages the Windows build as a .zip, checks that it holds the programs,
+# the documents and the examples, that the programs need no DLL beside
+# Windows' own, and then uses it as a workshop PC would: unpacks it, compiles
+# the bundled example with the unpacked vendrak.exe under Wine and verifies
+# the container with the unpacked vendrak-inspect.exe. The container must be
+# the one the Linux compiler makes of the same example (time, host address
+# and CRC text aside).
+# Usage: package_windows.sh WINDOWS_BUILD_DIR LINUX_VENDRAK
+# (WINEPREFIX and WINEDEBUG as `make test-windows` sets them)
+set -u
+build=$(realpath "$1") linux_vendrak=$(realpath "$2")
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "$*"; failures=$((failures + 1)); }
+
+cpack -G ZIP -B "$work/pkg" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; exit 1; }
+zip=$work/pkg/vendrak-$version-Windows-x86_64.zip
+[ -f "$zip" ] || { fail "cpack made no $(basename "$zip"): $(ls "$work/pkg")"; exit 1; }
+(cd "$work" && cmake -E tar xf "$zip") || { fail "cannot unpack $zip"; exit 1; }
+root=$work/vendrak-$version-Windows-x86_64
+
+for file in vendrak.exe vendrak-inspect.exe README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
+    examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
+    examples/logging_loop.vsc examples/sbl.vbf examples/app.vbf examples/cal.vbf; do
+    [ -f "$root/$file" ] || fail "$file missing from the .zip"
+done
+
+# Linked statically: no DLL of the compiler's runtime (libstdc++, libgcc,
+# winpthread) has to travel with the programs.
+for exe in vendrak.exe vendrak-inspect.exe; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "$root/$exe" | sed -n 's/^\s*DLL Name: //p')
+    [ -n "$dlls" ] || fail "$exe: no import table found"
+    for dll in $dlls; do
+        case ${dll,,} in
+        lib*) fail "$exe needs $dll" ;;
+        esac
+    done
+done
+
+cp -r "$root/examples" "$work/job"
+cp -r "$root/examples" "$work/linux"
+(cd "$work/job" && wine "$root/vendrak.exe" -o job.bin flash_job.vsc </dev/null >"$work/out" 2>&1)
+status=$?
+[ $status = 0 ] || fail "vendrak.exe ended with $status on the bundled example: $(cat "$work/out")"
+grep -Eq $'^Script Size:[0-9]+, File Size:[0-9]+, CRC:0x[0-9A-F]{8}\r$' "$work/out" ||
+    fail "no summary line with CR LF: $(cat -A "$work/out")"
+(cd "$work/job" && wine "$root/vendrak-inspect.exe" -q job.bin </dev/null >"$work/inspect" 2>&1) ||
+    fail "vendrak-inspect.exe rejects the container: $(cat "$work/inspect")"
+wine "$root/vendrak-inspect.exe" --version </dev/null | grep -q "^vendrak-inspect $version"$'\r$' ||
+    fail "vendrak-inspect.exe --version does not say $version"
+
+(cd "$work/linux" && "$linux_vendrak" -o job.bin flash_job.vsc </dev/null >/dev/null 2>&1) ||
+    fail "the Linux compiler failed on the example"
+windows_bin=$work/job/job.bin linux_bin=$work/linux/job.bin
+if [ -f "$windows_bin" ] && [ -f "$linux_bin" ]; then
+    size=$(stat -c %s "$linux_bin")
+    [ "$(stat -c %s "$windows_bin")" = "$size" ] || fail "the containers differ in size"
+    # cmp counts from 1: header bytes 5 to 18 are 6 to 19, the CRC text
+    # size-28 to size-19 is size-27 to size-18.
+    differing=$(cmp -l "$windows_bin" "$linux_bin" |
+        awk -v s="$size" '!(($1 >= 6 && $1 <= 19) || ($1 >= s - 27 && $1 <= s - 18)) { print $1 }' | head -5)
+    [ -z "$differing" ] || fail "the containers differ at bytes $differing (counted from 1)"
+fi
+
+[ $failures = 0 ] && echo "package_windows: all checks passed"
+exit $((failures > 0))
