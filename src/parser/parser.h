@@ -4,8 +4,8 @@
 // exact message ("[%d] Error: ...", or "Token too long: %s\n").
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
