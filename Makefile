@@ -35,7 +35,7 @@ asan:
 
 release:
 	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON
-	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect vendrak-check
 
 # Compiles the main example in examples/ (where its VBF files are) into
 # $(RELEASE)/example.bin, shows its listing and summary line, and verifies

@@ -1,11 +1,11 @@
 # What `cmake --install` (and `make install`) puts where, and the packages
 # `make package` builds from it: a .deb and a .tar.gz.
 #
-#   bin/                                    vendrak, vendrak-inspect
-#   share/man/man1, man5                    vendrak(1), vendrak-inspect(1), vendrak-script(5)
+#   bin/                                    vendrak, vendrak-inspect, vendrak-check
+#   share/man/man1, man5                    vendrak(1), vendrak-inspect(1), vendrak-check(1), vendrak-script(5)
 #   share/doc/vendrak/                      README, the language manual, limits, LICENSE, CHANGELOG
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
-#   share/bash-completion/completions/      vendrak, vendrak-inspect
+#   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check
 #   share/zsh/site-functions/_vendrak       (share/zsh/vendor-completions under /usr, as Debian's zsh looks there)
 #
 # On Windows one folder, the .zip of `make package-windows`:
@@ -37,8 +37,11 @@ install(TARGETS vendrak RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET vendrak-inspect)
   install(TARGETS vendrak-inspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET vendrak-check)
+  install(TARGETS vendrak-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
-install(FILES man/vendrak.1 man/vendrak-inspect.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES man/vendrak.1 man/vendrak-inspect.1 man/vendrak-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES man/vendrak-script.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 
 install(FILES README.md CHANGELOG.md LICENSE docs/language.md docs/limits.md
@@ -50,6 +53,8 @@ install(FILES completions/vendrak.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash
         RENAME vendrak)
 install(FILES completions/vendrak-inspect.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME vendrak-inspect)
+install(FILES completions/vendrak-check.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME vendrak-check)
 # zsh searches $prefix/share/zsh/site-functions, except for the distribution's
 # own packages under /usr, which Debian's zsh finds in vendor-completions. The
 # prefix is only known at install time (cpack installs under /usr), so the
@@ -74,7 +79,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "network, diagnostic protocol, data identifiers, security access, ECU"
     "flashing with VBF files), compiles it into the device's program, converts"
     "every VBF file it programs and writes one container, optionally AES-128"
-    "encrypted. vendrak-inspect verifies, lists and decompiles containers.")
+    "encrypted. vendrak-inspect verifies, lists and decompiles containers;"
+    "vendrak-check reports every error of a script at once and warns about"
+    "the slips that compile, for editors and CI.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_GENERATOR DEB TGZ)

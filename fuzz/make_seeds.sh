@@ -2,6 +2,7 @@
 # Gathers the seed corpora of the fuzzers from the end-to-end cases and the
 # examples:
 #   <out>/compile  every script
+#   <out>/check    the same scripts
 #   <out>/vbf      every VBF file
 #   <out>/inspect  the container of every script that compiles, plain and
 #                  encrypted, made by the vendrak binary given
@@ -34,6 +35,8 @@ while IFS= read -r -d '' vbf; do
     n=$((n + 1))
     cp "$vbf" "$out/vbf/$n-$(basename "$vbf")"
 done < <(find "$root/tests/e2e/cases" "$root/examples" -type f -name '*.vbf' -print0 | sort -z)
+
+cp -r "$out/compile" "$out/check"
 
 echo "seeds: $(ls "$out/compile" | wc -l) scripts, $(ls "$out/vbf" | wc -l) VBF files," \
      "$(ls "$out/inspect" | wc -l) containers"

@@ -16,7 +16,7 @@ seconds=$3
 mkdir -p "$build/findings"
 
 status=0
-for entry in compile:script vbf:vbf inspect:container; do
+for entry in compile:script vbf:vbf inspect:container check:script; do
     name=${entry%%:*}
     dict=$fuzz_dir/${entry#*:}.dict
     fuzzer=$build/fuzz/${name}_fuzzer

@@ -271,7 +271,7 @@ bool lexer::scan() {
 
 void lexer::readtok() {
     next_token();
-    if (recorded_) recorded_->push_back(tok_start_);
+    if (recorded_) recorded_->add(tok_start_, tok());
 }
 
 void lexer::next_token() {

@@ -90,9 +90,9 @@ public:
     // name that stood for the value begins.
     const token_position& token_start() const { return tok_start_; }
 
-    // Keeps where each token begins, in the order they are read, in
-    // `positions` (none: nothing is kept).
-    void record_positions(std::vector<token_position>* positions) { recorded_ = positions; }
+    // Keeps where each token begins and its text, in the order they are
+    // read, in `positions` (none: nothing is kept).
+    void record_positions(script_positions* positions) { recorded_ = positions; }
 
     void readtok();
 
@@ -153,7 +153,7 @@ private:
     uint64_t line_begin_ = 0;  // the count of script bytes before the current line of the file
     token_position tok_start_;
     token_position subst_start_;  // where the name being replaced begins
-    std::vector<token_position>* recorded_ = nullptr;
+    script_positions* recorded_ = nullptr;
     char tok_[max_token + 1] = {};
     size_t tok_len_ = 0;
     size_t tokpos_ = 0;

@@ -29,21 +29,26 @@ class statement_parser {
 public:
     statement_parser(byte_source source, script& out, script_positions* positions)
         : lx_(std::move(source)), out_(out), positions_(positions) {
-        if (positions_) lx_.record_positions(&positions_->tokens);
+        if (positions_) lx_.record_positions(positions_);
     }
 
     void parse() {
-        lx_.start();
-        while (!lx_.tok_empty()) {
-            const size_t first = positions_ ? positions_->tokens.size() - 1 : 0;
-            command c;
-            if (statement(c)) {
-                c.line = static_cast<uint32_t>(lx_.line());
-                out_.commands.push_back(c);
-                if (positions_)
-                    positions_->statements.push_back(
-                        {static_cast<uint32_t>(first), static_cast<uint32_t>(positions_->tokens.size() - 1)});
+        try {
+            lx_.start();
+            while (!lx_.tok_empty()) {
+                const size_t first = positions_ ? positions_->tokens.size() - 1 : 0;
+                command c;
+                if (statement(c)) {
+                    c.line = static_cast<uint32_t>(lx_.line());
+                    out_.commands.push_back(c);
+                    if (positions_)
+                        positions_->statements.push_back(
+                            {static_cast<uint32_t>(first), static_cast<uint32_t>(positions_->tokens.size() - 1)});
+                }
             }
+        } catch (const fatal_error&) {
+            if (positions_) positions_->stopped_at = lx_.token_start();
+            throw;
         }
     }
 

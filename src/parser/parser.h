@@ -4,8 +4,10 @@
 // exact message ("[%d] Error: ...", or "Token too long: %s\n").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,9 +22,10 @@ struct token_position {
     bool operator==(const token_position&) const = default;
 };
 
-// Where the tokens of each statement begin, for a checker that points at an
-// operand: statement i is made of tokens[statements[i].first] up to (not
-// including) tokens[statements[i].end]. DEFINE lines are in no statement.
+// Where the tokens of each statement begin and what they say, for a checker
+// that points at an operand: statement i is made of tokens[statements[i].first]
+// up to (not including) tokens[statements[i].end]. DEFINE lines are in no
+// statement.
 struct script_positions {
     struct range {
         uint32_t first = 0;
@@ -30,6 +33,22 @@ struct script_positions {
     };
     std::vector<token_position> tokens;
     std::vector<range> statements;
+    // The text of each token as the parser read it, DEFINE values replaced.
+    std::string texts;
+    std::vector<size_t> text_ends;
+    // Where the token a parse error is about begins: the token the parser
+    // stopped at, or the one too long to be read.
+    token_position stopped_at;
+
+    std::string_view text(size_t token) const {
+        const size_t begin = token == 0 ? 0 : text_ends[token - 1];
+        return std::string_view(texts).substr(begin, text_ends[token] - begin);
+    }
+    void add(token_position at, std::string_view text) {
+        tokens.push_back(at);
+        texts.append(text);
+        text_ends.push_back(texts.size());
+    }
 };
 
 // Parses the whole open script stream and appends one command per statement;

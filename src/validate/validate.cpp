@@ -294,4 +294,6 @@ void validate_script(const script& s) {
 
 void validate_script(const script& s, reporter& r) { validator(s, r).run(); }
 
+bool is_var_operand(uint32_t kind) { return in_set(var_operand_set, kind); }
+
 }  // namespace vendrak

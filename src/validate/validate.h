@@ -15,4 +15,8 @@ void validate_script(const script& s);
 // next statement (unless `r` throws).
 void validate_script(const script& s, reporter& r);
 
+// Whether a VAR assignment may take an operand of this kind; a VAR may be
+// compared with exactly these kinds.
+bool is_var_operand(uint32_t kind);
+
 }  // namespace vendrak

@@ -3,7 +3,8 @@
 # `cmake --install` under a DESTDIR, checks that each holds the files it
 # must, then unpacks the .deb as a user's machine would: compiles the bundled
 # example with the unpacked compiler, verifies the container with the
-# unpacked inspector, checks the version everywhere and renders the man pages.
+# unpacked inspector, checks the example with the unpacked checker, checks
+# the version everywhere and renders the man pages.
 # Usage: package.sh BUILD_DIR VERSION
 set -u
 build=$(realpath "$1") version=$2
@@ -16,14 +17,16 @@ fail() { echo "$*"; failures=$((failures + 1)); }
 # Paths below the installation prefix; the zsh completion goes where zsh
 # looks: vendor-completions for the distribution's packages under /usr,
 # site-functions under any other prefix.
-files="bin/vendrak bin/vendrak-inspect
-share/man/man1/vendrak.1 share/man/man1/vendrak-inspect.1 share/man/man5/vendrak-script.5
+files="bin/vendrak bin/vendrak-inspect bin/vendrak-check
+share/man/man1/vendrak.1 share/man/man1/vendrak-inspect.1 share/man/man1/vendrak-check.1
+share/man/man5/vendrak-script.5
 share/doc/vendrak/README.md share/doc/vendrak/language.md share/doc/vendrak/limits.md
 share/doc/vendrak/LICENSE share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
 share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
 share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
-share/bash-completion/completions/vendrak share/bash-completion/completions/vendrak-inspect"
+share/bash-completion/completions/vendrak share/bash-completion/completions/vendrak-inspect
+share/bash-completion/completions/vendrak-check"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
@@ -62,11 +65,14 @@ cp -r "$root/usr/share/doc/vendrak/examples" "$work/job"
 grep -q '^Script Size:' "$work/out" || fail "no summary line: $(cat "$work/out")"
 "$root/usr/bin/vendrak-inspect" -q "$work/job/job.bin" >"$work/out" 2>&1 ||
     fail "the unpacked vendrak-inspect rejects the container: $(cat "$work/out")"
+(cd "$work/job" && "$root/usr/bin/vendrak-check" flash_job.vsc >"$work/out" 2>&1) && [ ! -s "$work/out" ] ||
+    fail "the unpacked vendrak-check does not find the example clean: $(cat "$work/out")"
 
 # One version: usage banner, maker tag in the trailer, inspector.
 "$root/usr/bin/vendrak" 2>&1 | grep -qxF "VENDRAK Compiler Version $version" || fail "usage banner lacks $version"
 [ "$(tail -c 16 "$work/job/job.bin" | tr -d '\0')" = "VENDRAK v$version" ] || fail "maker tag is not VENDRAK v$version"
 "$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
+"$root/usr/bin/vendrak-check" --version | grep -qxF "vendrak-check $version" || fail "vendrak-check --version lacks $version"
 
 for page in "$root"/usr/share/man/man*/*; do
     text=$(mandoc -T ascii "$page" 2>&1 | sed -e 's/.\x08//g')

@@ -79,14 +79,14 @@ function vscFiles(dir) {
     .map((name) => path.join(dir, name));
 }
 
-// The manual's script blocks: fenced with the info string "vsc" for scripts
-// that compile; blocks marked as failing are left out.
+// The manual's script blocks: fenced with the info string "vsc" (or "vsc
+// warning") for scripts that compile; blocks marked as failing are left out.
 function manualBlocks() {
   const docs = path.join(root, 'docs');
   const blocks = [];
   for (const name of fs.readdirSync(docs).filter((n) => n.endsWith('.md')).sort()) {
     const text = fs.readFileSync(path.join(docs, name), 'utf8');
-    for (const m of text.matchAll(/^[ \t]*```vsc[ \t]*\n([\s\S]*?)^[ \t]*```/gm)) {
+    for (const m of text.matchAll(/^[ \t]*```vsc(?:[ \t]+warning)?[ \t]*\n([\s\S]*?)^[ \t]*```/gm)) {
       const fenceLine = text.slice(0, m.index).split('\n').length;
       blocks.push({ name: `docs/${name}`, firstLine: fenceLine, text: m[1] });
     }

@@ -1,0 +1,388 @@
+// vendrak-check: one table of scripts and the findings each gives, where
+// every error is also checked against what the real `vendrak` prints for the
+// same script in the same directory; then the formats, the command line,
+// the examples, and the manual's list of warnings.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "launcher.h"
+#include "test_files.h"
+
+#include "check/check.h"
+#include "check/cli.h"
+#include "check/format.h"
+
+#include "../fuzz/check_target.h"
+
+namespace {
+
+using namespace vendrak::check;
+using namespace vendrak_test;
+using namespace std::string_literals;
+using namespace std::string_view_literals;
+
+const fs::path source_root = VENDRAK_SOURCE_ROOT;
+
+std::string u16be(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v)}; }
+
+// A VBF file of version 2.6: `items` in its header, then one section per
+// entry (start, data, block checksum), with the file checksum of its data
+// part (or `checksum` when given).
+struct section {
+    uint32_t start;
+    std::string data;
+    uint16_t block_checksum;
+};
+std::string vbf_file(const std::string& items, const std::vector<section>& sections, const char* checksum = nullptr) {
+    std::string data;
+    for (const section& s : sections)
+        data += u32be(s.start) + u32be(static_cast<uint32_t>(s.data.size())) + s.data + u16be(s.block_checksum);
+    char sum[32];
+    std::snprintf(sum, sizeof sum, "0x%08X", bitwise_crc(0xFFFFFFFF, data.data(), data.size()) ^ 0xFFFFFFFF);
+    return "vbf_version=2.6;\nheader {\n" + items + "file_checksum=" + (checksum ? checksum : sum) + ";\n}" + data;
+}
+
+// The run directory of vendrak: the examples' VBF files and a few of the
+// test's own; job/ holds a script with VBF files beside it.
+class check_table : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new scratch_dir;
+        for (const char* f : {"app.vbf", "cal.vbf", "sbl.vbf"}) fs::copy(source_root / "examples" / f, run() / f);
+        fs::copy(source_root / "tests/data/reference.vbf", run() / "reference.vbf");
+        fs::copy(run() / "app.vbf", run() / "app.vbf.bak");
+        fs::copy(run() / "sbl.vbf", run() / "sbl.bin");
+        // "123456789" is the check string of CRC-16/CCITT-FALSE: 0x29B1.
+        const std::vector<section> sections = {{0x8000, "123456789", 0x1234}, {0x9000, "123456789", 0x29B1}};
+        write_file(run() / "bad.vbf", vbf_file("data_format_identifier=0x00;\n", sections));
+        write_file(run() / "packed.vbf", vbf_file("data_format_identifier=0x10;\n", sections));
+        write_file(run() / "broken.vbf", vbf_file("", sections, "0x0"));
+        fs::create_directory(run() / "job");
+        fs::copy(run() / "sbl.vbf", run() / "job/boot.vbf");
+        fs::copy(run() / "app.vbf", run() / "job/cal.vbf");
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static fs::path run() { return dir_->run(); }
+
+    static scratch_dir* dir_;
+};
+scratch_dir* check_table::dir_ = nullptr;
+
+// "line:column: severity: text [-Wname]", the gnu line without its file.
+std::string shown(const finding& f) {
+    std::string s = std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
+                    (f.level == severity::error ? "error: " : "warning: ") + f.message;
+    return f.level == severity::warning ? s + " [-W" + std::string(name_of(f.name)) + "]" : s;
+}
+
+struct row {
+    std::string_view script;
+    std::vector<std::string> findings;
+    const char* file = "s.vsc";  // in the run directory
+};
+
+const row rows[] = {
+    {"FW_VERSION 1.08\nFW_VERSION 2.5\nFW_VERSION 1.07\nFW_VERSION 2.8\nFW_VERSION 3\nFW_VERSION 1.123",
+     {"1:12: warning: FW_VERSION 1.08 checks version 1.00; the digits after the point are read as an octal number: "
+      "write 1.8 for version 1.08 [-Wfw-version]",
+      "2:12: warning: FW_VERSION 2.5 checks version 2.05; write 2.05 or 2.50 to say which [-Wfw-version]",
+      "6:12: warning: FW_VERSION 1.123 checks version 2.23; the minor number has two digits [-Wfw-version]"}},
+    {"DELAY 1.5\nSET_VALUE VOLTS 13.5\nDELAY 2s\nVAR[1] = 5-1\nHLCD 2 1 VBAT 0.0 16.5V\nDEFINE T 2.5\nDELAY T",
+     {"1:7: warning: \"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped [-Wfraction]",
+      "2:17: warning: \"13.5\" is read as 13: a whole number is expected here, and the fraction is dropped [-Wfraction]",
+      "3:7: warning: \"2s\" is read as 2; \"s\" is ignored [-Wtrailing]",
+      "4:10: warning: \"5-1\" is read as 5; \"-1\" is ignored [-Wtrailing]",
+      "5:19: warning: \"16.5V\" is read as 16.5; \"V\" is ignored [-Wtrailing]",
+      "7:7: warning: \"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped [-Wfraction]"}},
+    {"WRITE SID 0x10 010 007\n10:\nWRITE SID 09 -010\n1st:",
+     {"1:16: warning: \"010\" is octal, the number 8: a leading 0 makes a number octal [-Woctal]",
+      "2:1: warning: \"10:\" is read as the number 10 of the list before it, not as a label; begin labels with a "
+      "letter [-Wtrailing]",
+      "3:11: warning: \"09\" is read as 0: a leading 0 makes it octal, and 9 is no octal digit [-Woctal]",
+      "3:14: warning: \"-010\" is octal, the number -8: a leading 0 makes a number octal [-Woctal]",
+      "4:1: warning: \"1st:\" is read as the number 1 of the list before it, not as a label; begin labels with a "
+      "letter [-Wtrailing]"}},
+    {"WRITE MSG 0x7E0 300 -1\nPERIODIC SID 70000 1\nDIAG ISO14229 0xFFFFFFFF 0x7E8\nSECURITY 256 0x01\n"
+     "IF HEX[0,2] = {1 0x100}\nENDIF",
+     {"1:17: warning: 300 does not fit in 8 bits: the device gets 44 (0x2C) [-Woverflow]",
+      "2:14: warning: 70000 does not fit in 16 bits: the device gets 4464 (0x1170) [-Woverflow]",
+      "3:15: warning: \"0xFFFFFFFF\" is beyond the signed 32-bit numbers and is read as 2147483647 [-Woverflow]",
+      "4:10: warning: 256 does not fit in 8 bits: the device gets 0 (0x00) [-Woverflow]",
+      "5:18: warning: 0x100 does not fit in 8 bits: the device gets 0 (0x00) [-Woverflow]"}},
+    {"LCD 1 3 \"ABCDEFGHIJKLMNO\"\nLCD 8 1 \"ABCDEFGHIJKLMNOP\"\nHUD 7 1 TEXT[0,40]\nLCD 2 1 \"\xC3\xA9t\xC3\xA9\"",
+     {"1:9: warning: this text of 15 characters runs on from row 1 into row 2: 14 cells are left in row 1 "
+      "[-Wrow-overflow]",
+      "3:9: warning: TEXT[] of 40 characters runs on from row 7 into row 8: 32 cells are left in row 7 [-Wrow-overflow]",
+      "4:9: warning: this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen "
+      "[-Wencoding]"}},
+    {"IF KEY = ENTER\n LED RED ON\nELSE\n LED GREEN ON\nELSE\n LED RED OFF\nENDIF\n"
+     "DO\n IF KEY = ESCAPE\n  ENDDO\n ENDIF\n DO\n  GETKEY\n WHILE KEY ! ENTER\nWHILE KEY ! ESCAPE",
+     {"5:1: warning: second ELSE of the IF on line 1: when the condition is true, the part after this ELSE runs too "
+      "[-Wsecond-else]",
+      "10:3: warning: this ENDDO leaves the loop of the WHILE on line 14, not its own loop (the DO on line 8) "
+      "[-Wloop-pairing]"}},
+    {"top:\ntop:\nspare:\nGOSUB sub\nGOTO top\nLED RED ON\nsub: RETURN",
+     {"2:1: warning: label top is defined on line 1 already: every jump goes there [-Wduplicate-label]",
+      "3:1: warning: no GOTO or GOSUB names label spare [-Wunused-label]",
+      "6:1: warning: no path of the program reaches this statement [-Wunreachable]"}},
+    {"DEFINE DELAY 7\nDEFINE on 1\nDEFINE SPEED 500000\nNET CAN_HS 11 SPEED",
+     {"1:8: warning: DELAY is a word of the language: from here on, every DELAY written so stands for this "
+      "definition [-Wdefine-keyword]",
+      "2:8: warning: on is a word of the language: from here on, every on written so stands for this definition "
+      "[-Wdefine-keyword]"}},
+    {"\xEF\xBB\xBF" "DELAY 5\n",
+     {"1:1: error: Unknown command: \xEF",
+      "1:1: warning: the file begins with a UTF-8 byte-order mark, which vendrak reads as a word: save it without "
+      "one [-Wencoding]"}},
+    {"\xFF\xFE" "D\0E\0L\0A\0Y\0 \0" "5\0"sv,
+     {"1:1: error: Unknown command: \xFF",
+      "1:1: warning: the file is UTF-16 text, but vendrak reads bytes: save it as ASCII or UTF-8 [-Wencoding]"}},
+    {"DELAY 5\n\0LED RED ON\n"sv,
+     {"2:1: warning: a NUL byte ends the script here: the 11 bytes after it are not read [-Wencoding]"}},
+    {"PROG \"app.vbf.bak\"\nPROGNR \"sbl.bin\"\nPROGNC \"cal.vbf\"",
+     {"1:6: warning: \"app.vbf.bak\" does not end in .vbf: PROG only looks for .vbf or .VBF anywhere in the name "
+      "[-Wflash-name]",
+      "2:8: warning: \"sbl.bin\" does not end in .vbf: PROGNR takes any file name, and converts it as a VBF file "
+      "[-Wflash-name]"}},
+    {"PROG \"app.vbf\"\nPROG \"boot.vbf\"\nPROGNC \"cal.vbf\"",
+     {"2:6: error: Cannot open \"boot.vbf\" file",
+      "2:6: warning: vendrak looks for \"boot.vbf\" in the directory it runs in, where there is none, not beside the "
+      "script ($RUN/job/boot.vbf) [-Wvbf-path]",
+      "3:8: warning: vendrak takes \"cal.vbf\" from the directory it runs in, not the file beside the script "
+      "($RUN/job/cal.vbf) [-Wvbf-path]"},
+     "job/s.vsc"},
+    {"PROG \"bad.vbf\"\nPROG \"packed.vbf\"\nPROG \"reference.vbf\"\nPROG \"bad.vbf\"",
+     {"1:6: warning: section at 0x00008000 (9 bytes) of \"bad.vbf\": its block checksum is 0x1234, the CRC-16 of its "
+      "data is 0x29B1 [-Wblock-checksum]"}},
+    {"PROG \"broken.vbf\"",
+     {"1:6: error: Calculated checksum (233D7627) does not match file_checksum (00000000)"}},
+    // Parse errors: the word the parser stopped at, or the last word of a
+    // statement that ran out of words at the end of its line.
+    {"DELAY\nLCD 1 1 \"x\"", {"1:1: error: expected a number, but found: LCD"}},
+    {"DELAY 5\n  foo 1", {"2:3: error: Unknown command: foo"}},
+    {"LED RED ON\nDEFINE X\nDELAY 1", {"2:8: error: expected a definition, but found nothing."}},
+    {"DELAY 5\nLCD 1 1 \"x", {"2:9: error: Token too long: \"x" + std::string(1021, '\xFF')}},
+    // Every statement's error, then the block and label errors.
+    {"DELAY 0\nLCD 9 1 \"x\"\nNET CAN_HS 12 500000\nGOTO nowhere\nGOSUB elsewhere\nELSE\nIF VBAT < 11",
+     {"1:7: error: DELAY out of range", "2:5: error: LCD row out of range",
+      "3:12: error: NET CAN ID Bits value must be 11 or 29.", "4:6: error: Invalid label 'nowhere'",
+      "5:7: error: Invalid label 'elsewhere'", "6:1: error: ELSE with no IF", "7:1: error: Unterminated IF"}},
+    {"IF DATA[0,2] = DATA[300,1]\nENDIF\nIF HEX[0,3] < {1,2,3}\nENDIF\nVAR[1] = VAR[2] = 3\nVAR[20] = 1\n"
+     "VAR[1] = 2 + \"x\"\nLCD 1 20 VBAT",
+     {"1:16: error: Invalid DATA offset", "3:13: error: Invalid HEX comparison operation",
+      "5:17: error: Invalid arithmetic expression", "6:5: error: Assignment VAR index out of bounds",
+      "7:14: error: Invalid arithmetic expression", "8:7: error: LCD column out of range"}},
+};
+
+struct program_run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the compiler in `dir` with these arguments and standard input from
+// /dev/null; its output streams go to files beside `dir`.
+program_run run_vendrak(const fs::path& dir, const std::vector<std::string>& args) {
+    const fs::path out = dir.parent_path() / "vendrak.out", err = dir.parent_path() / "vendrak.err";
+    const vendrak_test::command command = command_for(program_or("VENDRAK_PROGRAM", VENDRAK_COMPILER), args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        exec_command(command);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, console_text(read_file(out)), console_text(read_file(err))};
+}
+
+// What a line of vendrak's names: the line (0 for a message about a file)
+// and the text the checker gives.
+std::pair<uint32_t, std::string> vendrak_message(const std::string& line) {
+    std::smatch m;
+    if (std::regex_match(line, m, std::regex(R"(\[(\d+)\] (Error: )?([^]*))")))
+        return {static_cast<uint32_t>(std::stoul(m[1].str())), m[3].str()};
+    for (const char* prefix : {"ERROR: ", "Error: "})
+        if (line.starts_with(prefix)) return {0, line.substr(std::strlen(prefix))};
+    return {0, line};
+}
+
+TEST_F(check_table, findings_and_vendrak_agree) {
+    for (const row& r : rows) {
+        const std::string text(r.script);
+        write_file(run() / r.file, text);
+        check_options options;
+        options.vbf_directory = run().string();
+        const std::vector<finding> found = check_script(text, (run() / r.file).string(), options);
+        std::vector<std::string> got;
+        for (const finding& f : found) {
+            std::string s = shown(f);
+            if (const size_t at = s.find(run().string()); at != s.npos) s.replace(at, run().string().size(), "$RUN");
+            got.push_back(s);
+        }
+        EXPECT_EQ(got, r.findings) << text;
+
+        // The message vendrak stops at is one of the errors, on its line.
+        const program_run v = run_vendrak(run(), {r.file});
+        const bool fails = std::any_of(found.begin(), found.end(), [](const finding& f) { return f.level == severity::error; });
+        EXPECT_EQ(v.status, fails ? 1 : 0) << text << v.err << v.out;
+        if (v.status == 0) continue;
+        const std::string& stream = v.err.empty() ? v.out : v.err;
+        const std::pair<uint32_t, std::string> said = vendrak_message(stream.substr(0, stream.find('\n')));
+        EXPECT_TRUE(std::any_of(found.begin(), found.end(), [&](const finding& f) {
+            return f.level == severity::error && f.message == said.second && (said.first == 0 || f.line == said.first);
+        })) << text << "\nvendrak: " << stream;
+    }
+}
+
+std::string written(const std::function<void(std::FILE*)>& write) {
+    std::FILE* f = std::tmpfile();
+    write(f);
+    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    std::fclose(f);
+    return text;
+}
+
+// The formats of one run: a script with two warnings, one whose message
+// holds a line feed, and a file that cannot be read. SARIF counts columns
+// in UTF-16 units (the "1.5" after the two-byte "Ã©" is at byte 20,
+// unit 19) and names files by URI; the schema test validates the rest.
+TEST(check_formats, gnu_json_sarif) {
+    check_options options;
+    options.vbf_checks = false;
+    const std::string a = "LCD 1 1 \"\xC3\xA9\" DELAY 1.5\n", c = "DELAY \"a\nb\"";
+    const std::vector<checked_script> scripts = {{"a b.vsc", a, check_script(a, "a b.vsc", options)},
+                                                 {"c.vsc", c, check_script(c, "c.vsc", options)},
+                                                 check_file("missing.vsc", options)};
+    auto in = [&](output_format f) { return written([&](std::FILE* out) { write_findings(out, f, scripts); }); };
+    EXPECT_EQ(in(output_format::gnu),
+              "a b.vsc:1:9: warning: this text holds characters of several bytes (UTF-8): each byte takes a cell of the "
+              "screen [-Wencoding]\n"
+              "a b.vsc:1:20: warning: \"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped "
+              "[-Wfraction]\n"
+              "c.vsc:1:7: error: expected a number, but found: \"a\\x0Ab\"\n"
+              "missing.vsc: error: Cannot open \"missing.vsc\" script file\n");
+    EXPECT_EQ(in(output_format::json),
+              "[\n"
+              "  {\"file\": \"a b.vsc\", \"line\": 1, \"column\": 9, \"severity\": \"warning\", \"name\": \"encoding\", "
+              "\"message\": \"this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen\"},\n"
+              "  {\"file\": \"a b.vsc\", \"line\": 1, \"column\": 20, \"severity\": \"warning\", \"name\": \"fraction\", "
+              "\"message\": \"\\\"1.5\\\" is read as 1: a whole number is expected here, and the fraction is dropped\"},\n"
+              "  {\"file\": \"c.vsc\", \"line\": 1, \"column\": 7, \"severity\": \"error\", \"name\": null, "
+              "\"message\": \"expected a number, but found: \\\"a\\nb\\\"\"},\n"
+              "  {\"file\": \"missing.vsc\", \"line\": null, \"column\": null, \"severity\": \"error\", \"name\": null, "
+              "\"message\": \"Cannot open \\\"missing.vsc\\\" script file\"}\n"
+              "]\n");
+    const std::string sarif = in(output_format::sarif);
+    EXPECT_NE(sarif.find("{\"ruleId\": \"fraction\", \"ruleIndex\": 2, \"level\": \"warning\""), sarif.npos);
+    EXPECT_NE(sarif.find("{\"uri\": \"a%20b.vsc\"}, \"region\": {\"startLine\": 1, \"startColumn\": 19}"), sarif.npos);
+    EXPECT_NE(sarif.find("{\"uri\": \"missing.vsc\"}}}]}"), sarif.npos);
+}
+
+// The command line: options, warnings on and off, and the exit statuses.
+TEST(check_command_line, options_and_status) {
+    scratch_dir dir;
+    const auto file = [&](const char* name, const char* text) {
+        write_file(dir.run() / name, text);
+        return (dir.run() / name).string();
+    };
+    const std::string clean = file("clean.vsc", "DELAY 5"), warned = file("warned.vsc", "DELAY 1.5"),
+                      wrong = file("wrong.vsc", "DELAY 0"), flash = file("flash.vsc", "PROG \"nowhere.vbf\"");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // null: not compared
+    } cases[] = {
+        {{clean}, 0, ""},
+        {{"-f", "json", clean}, 0, "[]\n"},
+        {{warned}, 0, nullptr},
+        {{"-Werror", warned}, 1, nullptr},
+        {{warned, "-Wno-fraction", "-Werror"}, 0, ""},
+        {{"-Wno-fraction", "-Wfraction", "-Werror", warned}, 1, nullptr},
+        {{"-w", "-Wfraction", "-Werror", warned}, 0, ""},
+        {{clean, wrong}, 1, nullptr},
+        {{flash}, 1, nullptr},
+        {{"--no-vbf", flash}, 0, ""},
+        {{"--", "-w"}, 1, "-w: error: Cannot open \"-w\" script file\n"},
+        {{"-Wnothing", clean}, 2, ""},
+        {{"--format=xml", clean}, 2, ""},
+        {{"-x", clean}, 2, ""},
+        {{}, 2, ""},
+        {{"--version"}, 0, "vendrak-check " VENDRAK_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"vendrak-check"};
+        for (const std::string& a : c.args) argv.push_back(a.c_str());
+        int status = -1;
+        std::string err;
+        const std::string out = written([&](std::FILE* o) {
+            err = written([&](std::FILE* e) { status = check_main(static_cast<int>(argv.size()), argv.data(), o, e); });
+        });
+        const std::string shown_args = ::testing::PrintToString(c.args);
+        EXPECT_EQ(status, c.status) << shown_args << out << err;
+        if (c.out) {
+            EXPECT_EQ(out, c.out) << shown_args;
+        }
+        EXPECT_EQ(err.empty(), status != 2) << shown_args << err;
+    }
+}
+
+// The examples check clean from their own directory.
+TEST(check_examples, clean) {
+    check_options options;
+    options.vbf_directory = (source_root / "examples").string();
+    for (const auto& entry : fs::directory_iterator(source_root / "examples")) {
+        if (entry.path().extension() != ".vsc") continue;
+        for (const finding& f : check_script(read_file(entry.path()), entry.path().string(), options))
+            ADD_FAILURE() << entry.path().filename() << ":" << shown(f);
+    }
+}
+
+// The manual names exactly the warnings there are.
+TEST(check_manual, names_every_warning) {
+    const std::string manual = read_file(source_root / "docs/language.md");
+    std::set<std::string> named;
+    const std::regex name(R"(`-W([a-z][a-z0-9-]*)`)");
+    for (auto m = std::sregex_iterator(manual.begin(), manual.end(), name); m != std::sregex_iterator(); ++m)
+        if (m->str(1) != "error" && m->str(1) != "name" && !m->str(1).starts_with("no-")) named.insert(m->str(1));
+    std::set<std::string> known;
+    for (const warning_info& w : warning_table()) known.insert(std::string(w.name));
+    EXPECT_EQ(named, known);
+}
+
+// What the compile and the checker fuzzers found (fuzz/regressions), through
+// the checker, with the fuzzer's expectations.
+TEST(check_fuzz_regressions, end_as_a_check_may) {
+    size_t replayed = 0;
+    for (const char* fuzzer : {"compile", "check"}) {
+        const fs::path dir = source_root / "fuzz/regressions" / fuzzer;
+        if (!fs::is_directory(dir)) continue;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            EXPECT_EQ(vendrak::fuzzing::check_one(read_file(entry.path())), "") << entry.path();
+            ++replayed;
+        }
+    }
+    EXPECT_GT(replayed, 0u);
+}
+
+}  // namespace

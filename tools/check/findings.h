@@ -1,0 +1,73 @@
+// The findings of one script as the checks make them. Private to the checker.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check/check.h"
+#include "common/fatal.h"
+#include "compile/compile.h"
+#include "parser/parser.h"
+#include "parser/script.h"
+
+namespace vendrak::check {
+
+class findings {
+public:
+    explicit findings(const check_options& options) : options_(options) {}
+
+    bool enabled(warning w) const { return options_.enabled.test(static_cast<size_t>(w)); }
+
+    void error(token_position at, std::string message) {
+        found_.push_back({at.line, at.column, severity::error, warning{}, std::move(message)});
+    }
+
+    void warn(warning w, token_position at, const char* fmt, ...) VENDRAK_PRINTF(4, 5) {
+        if (!enabled(w)) return;
+        std::va_list args;
+        va_start(args, fmt);
+        found_.push_back({at.line, at.column, severity::warning, w, vformat(fmt, args)});
+        va_end(args);
+    }
+
+    // Sorted by place; findings at one place keep the order they were made in.
+    std::vector<finding> take();
+
+private:
+    const check_options& options_;
+    std::vector<finding> found_;
+};
+
+// What the script-level checks work on: the parsed script with where its
+// tokens stand and what they say.
+struct parsed_script {
+    std::string_view text;
+    std::string_view name;
+    const script& tree;
+    const script_positions& positions;
+
+    token_position at(uint32_t token) const { return positions.tokens[token]; }
+    std::string_view token(uint32_t token) const { return positions.text(token); }
+    // The first token of a statement.
+    uint32_t first(size_t statement) const { return positions.statements[statement].first; }
+};
+
+// Warnings read from the tree and the tokens (script_warnings.cpp).
+void warn_numbers(const parsed_script& p, findings& out);
+void warn_blocks(const parsed_script& p, findings& out);
+void warn_statements(const parsed_script& p, findings& out);
+void warn_defines(const parsed_script& p, findings& out);
+// Warnings about the bytes of the file: byte-order marks, UTF-16, and a NUL
+// byte that ends the script early (`end`: where the parse found the end, or
+// none when it stopped at an error).
+void warn_encoding(std::string_view text, const token_position* end, findings& out);
+// Statements that no path of the compiled program reaches.
+void warn_unreachable(const parsed_script& p, const program& prog, findings& out);
+
+// Converts every VBF file the script programs, as `vendrak` would, and
+// checks what the conversion passes over (vbf_checks.cpp).
+void check_vbf_files(const parsed_script& p, const check_options& options, findings& out);
+
+}  // namespace vendrak::check

@@ -1,0 +1,209 @@
+// The VBF files a script programs, converted as `vendrak` converts them but
+// into a reader that keeps nothing: the converter's own checks (open,
+// header, sections, file checksum), the block checksum of every section the
+// image carries, and where the file is looked for.
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <unordered_set>
+#include <vector>
+
+#include "check/findings.h"
+#include "check/layout.h"
+#include "common/file.h"
+#include "vbf/vbf.h"
+
+namespace vendrak::check {
+namespace {
+
+namespace fs = std::filesystem;
+
+// CRC-16/CCITT-FALSE: polynomial 0x1021, initial value 0xFFFF, no
+// reflection, no final XOR.
+constexpr std::array<uint16_t, 256> make_crc16_table() {
+    std::array<uint16_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t crc = i << 8;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+        table[i] = static_cast<uint16_t>(crc);
+    }
+    return table;
+}
+constexpr auto crc16_table = make_crc16_table();
+
+uint16_t crc16_update(uint16_t crc, const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>(crc << 8 ^ crc16_table[(crc >> 8 ^ data[i]) & 0xFF]);
+    return crc;
+}
+
+// Reads a converted image as the converter writes it, in pieces of any
+// size: the text lines up to "data", then each section's 8 head bytes, its
+// data and its 2 block checksum bytes, and last "ENDOFVBF" (which stays an
+// unfinished head). Memory stays fixed whatever the size of the sections.
+class section_reader final : public image_output {
+public:
+    struct section {
+        uint32_t start = 0;
+        uint32_t length = 0;
+        uint16_t stored = 0;
+        uint16_t computed = 0;
+    };
+
+    uint32_t data_format_identifier = 0;
+    std::vector<section> sections;
+
+    void write(const uint8_t* data, size_t n) override {
+        while (n > 0) {
+            size_t used = 1;
+            switch (state_) {
+                case state::text: text_byte(*data); break;
+                case state::head:
+                    head_[fill_++] = *data;
+                    if (fill_ == head_.size()) start_section();
+                    break;
+                case state::data:
+                    used = std::min<size_t>(n, remaining_);
+                    crc_ = crc16_update(crc_, data, used);
+                    remaining_ -= static_cast<uint32_t>(used);
+                    if (remaining_ == 0) state_ = state::checksum;
+                    break;
+                case state::checksum:
+                    head_[fill_++] = *data;
+                    if (fill_ == 2) {
+                        current_.stored = static_cast<uint16_t>(head_[0] << 8 | head_[1]);
+                        current_.computed = crc_;
+                        sections.push_back(current_);
+                        state_ = state::head;
+                        fill_ = 0;
+                    }
+                    break;
+            }
+            data += used;
+            n -= used;
+        }
+    }
+
+private:
+    enum class state { text, head, data, checksum };
+
+    void text_byte(uint8_t b) {
+        if (b != '\n') {
+            line_ += static_cast<char>(b);
+            return;
+        }
+        constexpr std::string_view key = "data_format_identifier=";
+        if (line_.starts_with(key)) data_format_identifier = static_cast<uint32_t>(std::strtoul(line_.c_str() + key.size(), nullptr, 16));
+        if (line_ == "data") state_ = state::head;
+        line_.clear();
+    }
+
+    void start_section() {
+        auto be32 = [&](size_t at) {
+            return static_cast<uint32_t>(head_[at]) << 24 | static_cast<uint32_t>(head_[at + 1]) << 16 |
+                   static_cast<uint32_t>(head_[at + 2]) << 8 | head_[at + 3];
+        };
+        current_ = {be32(0), be32(4), 0, 0};
+        remaining_ = current_.length;
+        crc_ = 0xFFFF;
+        fill_ = 0;
+        state_ = remaining_ == 0 ? state::checksum : state::data;
+    }
+
+    state state_ = state::text;
+    std::string line_;
+    std::array<uint8_t, 8> head_{};
+    size_t fill_ = 0;
+    uint32_t remaining_ = 0;
+    uint16_t crc_ = 0xFFFF;
+    section current_;
+};
+
+// `vendrak` looks for a relative VBF file name in the directory it runs in,
+// not beside the script.
+void check_path(std::string_view script_name, const std::string& name, const std::string& directory, token_position at,
+                findings& out) {
+    if (!out.enabled(warning::vbf_path) || name.empty() || fs::path(name).is_absolute()) return;
+    std::error_code ec;
+    const fs::path script_dir = fs::path(script_name).parent_path();
+    const fs::path here = directory.empty() ? fs::path(".") : fs::path(directory);
+    if (fs::equivalent(script_dir.empty() ? fs::path(".") : script_dir, here, ec)) return;
+    const fs::path beside = script_dir / name;
+    if (!fs::is_regular_file(beside, ec)) return;
+    const fs::path looked = here / name;
+    const std::string shown = beside.string();
+    if (!fs::exists(looked, ec))
+        out.warn(warning::vbf_path, at,
+                 "vendrak looks for \"%s\" in the directory it runs in, where there is none, not beside the script (%s)",
+                 name.c_str(), shown.c_str());
+    else if (!fs::equivalent(beside, looked, ec))
+        out.warn(warning::vbf_path, at,
+                 "vendrak takes \"%s\" from the directory it runs in, not the file beside the script (%s)",
+                 name.c_str(), shown.c_str());
+}
+
+// The converter's messages, one a line, without their "ERROR: ".
+std::vector<std::string> messages_of(std::FILE* f) {
+    std::vector<std::string> lines;
+    std::rewind(f);
+    std::string line;
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (line.starts_with("ERROR: ")) line.erase(0, 7);
+        lines.push_back(std::move(line));
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(std::move(line));
+    return lines;
+}
+
+}  // namespace
+
+void check_vbf_files(const parsed_script& p, const check_options& options, findings& out) {
+    std::unordered_set<std::string_view> seen;
+    for (size_t i = 0; i < p.tree.commands.size(); ++i) {
+        const auto* f = std::get_if<prog_form>(&p.tree.commands[i].form);
+        if (f == nullptr) continue;
+        // A file named again is the same file: checked once, where it is first named.
+        const std::string_view text = p.tree.text(f->filename);
+        if (!seen.insert(text).second) continue;
+        const std::string name(text.substr(0, text.find('\0')));
+        const token_position at = p.at(lay_out(p.tree, p.positions, i).part(1));
+        check_path(p.name, name, options.vbf_directory, at, out);
+
+        const bool moved = !options.vbf_directory.empty() && !fs::path(name).is_absolute();
+        const std::string path = moved ? (fs::path(options.vbf_directory) / name).string() : name;
+        const file_ptr messages(std::tmpfile());
+        if (!messages) {
+            out.error(at, "Cannot check \"" + name + "\": no temporary file for the converter's messages");
+            continue;
+        }
+        section_reader reader;
+        vbf_image image;
+        if (vbf_process(path.c_str(), reader, image, messages.get()) != 0) {
+            for (std::string m : messages_of(messages.get())) {
+                // Messages name the file as the script does.
+                if (const size_t at_path = m.find(path); moved && at_path != m.npos) m.replace(at_path, path.size(), name);
+                out.error(at, std::move(m));
+            }
+            continue;
+        }
+        // The compression method is the high four bits of the identifier;
+        // the block checksum of compressed data is not over the bytes the
+        // file holds.
+        if ((reader.data_format_identifier & 0xF0) != 0) continue;
+        for (const section_reader::section& s : reader.sections) {
+            if (s.stored == s.computed) continue;
+            out.warn(warning::block_checksum, at,
+                     "section at 0x%08X (%u bytes) of \"%s\": its block checksum is 0x%04X, the CRC-16 of its data is 0x%04X",
+                     s.start, s.length, name.c_str(), s.stored, s.computed);
+        }
+    }
+}
+
+}  // namespace vendrak::check
