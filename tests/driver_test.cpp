@@ -55,7 +55,7 @@ TEST(container_header, serializes_packed_little_endian_fields) {
     EXPECT_EQ(back.created, -2);
 }
 
-// The spec-like example first: 3 instructions and a 5-byte string table put
+// The smallest worked example first: 3 instructions and a 5-byte string table put
 // the VBF area at 128 and the trailer right after it.
 TEST(container, lays_out_the_regions) {
     struct row {

@@ -118,15 +118,15 @@ int option_reader::long_option(int argc, char** argv, const option* longs, std::
 int option_reader::short_option(int argc, char** argv, const char* shorts, std::FILE* messages) {
     const char* const program = argv[0];
     const char letter = *group_++;
-    const char* const spec = letter == ':' ? nullptr : std::strchr(shorts, letter);
+    const char* const entry = letter == ':' ? nullptr : std::strchr(shorts, letter);
     if (*group_ == '\0') ++index;
-    if (spec == nullptr) {
+    if (entry == nullptr) {
         std::fprintf(messages, "%s: invalid option -- '%c'\n", program, letter);
         return '?';
     }
-    if (spec[1] != ':') return letter;
+    if (entry[1] != ':') return letter;
 
-    const bool optional = spec[2] == ':';
+    const bool optional = entry[2] == ':';
     if (*group_ != '\0') {
         argument = group_;
         ++index;
