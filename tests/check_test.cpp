@@ -2,24 +2,10 @@
 // every error is also checked against what the real `vendrak` prints for the
 // same script in the same directory; then the formats, the command line,
 // the examples, and the manual's list of warnings.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <regex>
-#include <set>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "launcher.h"
-#include "test_files.h"
+#include "runs.h"
 
 #include "check/check.h"
 #include "check/cli.h"
@@ -36,25 +22,6 @@ using namespace std::string_view_literals;
 
 const fs::path source_root = VENDRAK_SOURCE_ROOT;
 
-std::string u16be(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v)}; }
-
-// A VBF file of version 2.6: `items` in its header, then one section per
-// entry (start, data, block checksum), with the file checksum of its data
-// part (or `checksum` when given).
-struct section {
-    uint32_t start;
-    std::string data;
-    uint16_t block_checksum;
-};
-std::string vbf_file(const std::string& items, const std::vector<section>& sections, const char* checksum = nullptr) {
-    std::string data;
-    for (const section& s : sections)
-        data += u32be(s.start) + u32be(static_cast<uint32_t>(s.data.size())) + s.data + u16be(s.block_checksum);
-    char sum[32];
-    std::snprintf(sum, sizeof sum, "0x%08X", bitwise_crc(0xFFFFFFFF, data.data(), data.size()) ^ 0xFFFFFFFF);
-    return "vbf_version=2.6;\nheader {\n" + items + "file_checksum=" + (checksum ? checksum : sum) + ";\n}" + data;
-}
-
 // The run directory of vendrak: the examples' VBF files and a few of the
 // test's own; job/ holds a script with VBF files beside it.
 class check_table : public ::testing::Test {
@@ -66,9 +33,9 @@ protected:
         fs::copy(run() / "app.vbf", run() / "app.vbf.bak");
         fs::copy(run() / "sbl.vbf", run() / "sbl.bin");
         // "123456789" is the check string of CRC-16/CCITT-FALSE: 0x29B1.
-        const std::vector<section> sections = {{0x8000, "123456789", 0x1234}, {0x9000, "123456789", 0x29B1}};
-        write_file(run() / "bad.vbf", vbf_file("data_format_identifier=0x00;\n", sections));
-        write_file(run() / "packed.vbf", vbf_file("data_format_identifier=0x10;\n", sections));
+        const std::string sections = section(0x8000, "123456789", 0x1234) + section(0x9000, "123456789", 0x29B1);
+        write_file(run() / "bad.vbf", vbf_file("data_format_identifier=0x00;", sections));
+        write_file(run() / "packed.vbf", vbf_file("data_format_identifier=0x10;", sections));
         write_file(run() / "broken.vbf", vbf_file("", sections, "0x0"));
         fs::create_directory(run() / "job");
         fs::copy(run() / "sbl.vbf", run() / "job/boot.vbf");
@@ -187,41 +154,13 @@ const row rows[] = {
       "7:14: error: Invalid arithmetic expression", "8:7: error: LCD column out of range"}},
 };
 
-struct program_run {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the compiler in `dir` with these arguments and standard input from
-// /dev/null; its output streams go to files beside `dir`.
-program_run run_vendrak(const fs::path& dir, const std::vector<std::string>& args) {
-    const fs::path out = dir.parent_path() / "vendrak.out", err = dir.parent_path() / "vendrak.err";
-    const vendrak_test::command command = command_for(program_or("VENDRAK_PROGRAM", VENDRAK_COMPILER), args);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(dir.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0) _exit(126);
-        dup2(in, 0);
-        dup2(out_fd, 1);
-        dup2(err_fd, 2);
-        exec_command(command);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, console_text(read_file(out)), console_text(read_file(err))};
-}
-
 // What a line of vendrak's names: the line (0 for a message about a file)
 // and the text the checker gives.
 std::pair<uint32_t, std::string> vendrak_message(const std::string& line) {
     std::smatch m;
     if (std::regex_match(line, m, std::regex(R"(\[(\d+)\] (Error: )?([^]*))")))
         return {static_cast<uint32_t>(std::stoul(m[1].str())), m[3].str()};
-    for (const char* prefix : {"ERROR: ", "Error: "})
-        if (line.starts_with(prefix)) return {0, line.substr(std::strlen(prefix))};
+    if (line.starts_with("ERROR: ") || line.starts_with("Error: ")) return {0, line.substr(7)};
     return {0, line};
 }
 
@@ -241,7 +180,7 @@ TEST_F(check_table, findings_and_vendrak_agree) {
         EXPECT_EQ(got, r.findings) << text;
 
         // The message vendrak stops at is one of the errors, on its line.
-        const program_run v = run_vendrak(run(), {r.file});
+        const run_result v = vendrak_test::run(run(), compiler({r.file}));
         const bool fails = std::any_of(found.begin(), found.end(), [](const finding& f) { return f.level == severity::error; });
         EXPECT_EQ(v.status, fails ? 1 : 0) << text << v.err << v.out;
         if (v.status == 0) continue;

@@ -3,14 +3,8 @@
 // and the line the decompiler writes for the decoded instruction. Each row
 // also checks that the decoded statement encodes into the same bytes and
 // that the decompiled line compiles into them.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "compile/compile.h"
 #include "compile/decode.h"
-#include "dump/dump.h"
 #include "dump/script_text.h"
 #include "records.h"
 
@@ -33,6 +27,13 @@ struct encoded {
     opcode_bytes op{};
     program tables;
 };
+
+opcode_bytes opcode_of(const char* text) {
+    opcode_bytes op{};
+    const std::vector<uint8_t> bytes = hex(text);
+    std::copy(bytes.begin(), bytes.end(), op.begin());
+    return op;
+}
 
 encoded encode(const command& c, const script& s) {
     encoded e;
@@ -76,6 +77,10 @@ const row rows[] = {
      "HLCD 2 3 VBAT  1.000000 -2.000000 ", "HLCD 2 3 VBAT 1.0 -2.0"},
     {"INHALE B", "12 00 02", "", "", "INHALE B ", "INHALE B"},
     {"LCD 1 1 \"OK\"", "13 00 00 00 06 02", "4F 4B 00", "", "LCD 1 1 \"OK\" ", "LCD 1 1 \"OK\""},
+    // Just above the midpoint between 1 and the next float: rounding through
+    // a double would give 1. Floats beyond the range are infinite.
+    {"LCD 1 1 VBAT 1.0000000596046447755 3.5e38", "13 00 00 00 04 00 00 00 00 01 03", "", "01 00 80 3F 00 00 80 7F",
+     "LCD 1 1 VBAT  1.000000 inf ", "LCD 1 1 VBAT 1.0000001 1.0e39"},
     // The array precedes the floats in the data table.
     {"LCD 8 16 {7} 0.5 0.0", "13 00 07 0F 10 01 03 00 00 01 04", "", "07 00 00 00 3F 00 00 00 00",
      "LCD 8 16 { 0x07 }  0.500000 0.000000 ", "LCD 8 16 {0x07} 0.5 0.0"},
@@ -88,7 +93,13 @@ const row rows[] = {
      "LOG NEW DATA[1,2]  1.000000 1.000000 ", "LOG NEW DATA[1,2] 1.0 1.0"},
     {"LOG ADD SERNUM 0.1 -0.0", "15 00 03 1D 00 00 00 00 01 03", "", "CD CC CC 3D 00 00 00 80",
      "LOG ADD SERNUM  0.100000 -0.000000 ", "LOG ADD SERNUM 0.1 -0.0"},
-    {"LOG FILE VAR[3]", "15 00 01 18 03", "", "", "LOG FILE VAR[3] ", "LOG FILE VAR[3]"},
+    // An operand holds a VAR index in 16 bits.
+    {"LOG FILE VAR[70000]", "15 00 01 18 70 11", "", "", "LOG FILE VAR[70000] ", "LOG FILE VAR[4464]"},
+    // Floats come back in their shortest form that reads as the same float.
+    {"LOG NEW AMPS 3.14159274 1.4e-45", "15 00 02 1F 00 00 00 00 01 03", "", "DB 0F 49 40 01 00 00 00",
+     "LOG NEW AMPS  3.141593 0.000000 ", "LOG NEW AMPS 3.1415927 1.0e-45"},
+    {"HLCD 2 3 \"hi\" 1.5 -2.25e-7", "11 00 01 02 06 02 00 00 00 01 03", "68 69 00", "00 00 C0 3F 87 97 71 B4",
+     "HLCD 2 3 \"hi\"  1.500000 -0.000000 ", "HLCD 2 3 \"hi\" 1.5 -2.25e-07"},
     {"NET LIN 29 500000", "16 00 05 1D 20 A1 07", "", "", "NET LIN 29 500000", "NET LIN 29 500000"},
     {"PERIODIC MSG 100 0x7DF 2 0x13E", "17 00 02 64 00 DF 07 00 00 02 03", "", "02 3E",
      "PERIODIC MSG 100 0x7DF 0x2 0x13E ", "PERIODIC MSG 100 0x7DF 0x02 0x3E"},
@@ -160,9 +171,7 @@ TEST(Statements, EncodeListDecodeAndDecompile) {
         }
 
         const encoded e = encode(parsed.cmd(), parsed.s);
-        std::vector<uint8_t> want = hex(r.opcode);
-        want.resize(opcode_size);
-        EXPECT_EQ(std::vector<uint8_t>(e.op.begin(), e.op.end()), want);
+        EXPECT_EQ(e.op, opcode_of(r.opcode));
         EXPECT_EQ(appended(e.tables.string_table, 2), hex(r.strings));
         EXPECT_EQ(appended(e.tables.data_table, 3), hex(r.data));
 
@@ -207,14 +216,52 @@ TEST(Statements, DecodeProblems) {
     };
     const std::vector<uint8_t> strings = {'a', 0, 'b', 'c'}, data = {1, 2, 3};
     for (const auto& r : rows) {
-        opcode_bytes op{};
-        const std::vector<uint8_t> bytes = hex(r.opcode);
-        std::copy(bytes.begin(), bytes.end(), op.begin());
         script pools;
         std::vector<std::string> problems;
-        decode_statement(op, 0x30, program_tables{strings, data}, pools, problems);
+        decode_statement(opcode_of(r.opcode), 0x30, program_tables{strings, data}, pools, problems);
         EXPECT_EQ(problems, std::vector<std::string>{"instruction at 0x0030: " + r.problem}) << r.opcode;
     }
+}
+
+// The listing of records no script makes: codes and kinds without a word,
+// floats marked neither present nor absent. The listing frames each command
+// with its line.
+TEST(Statements, ListRecordsNoScriptMakes) {
+    const prim_expr seven = prim_expr::number_of(7), nil = ex(EXPR_NIL);
+    const struct {
+        command cmd;
+        std::string listing;
+    } rows[] = {
+        {make(CMD_WAITKEY, waitkey_form{ex(EXPR_NONE)}), "WAITKEY "},
+        {make(CMD_LOG, log_form{log_mode{}, 0, ex(static_cast<expr_kind>(35)), 0, 0}), "LOG ??? "},
+        {make(CMD_IF, condition_form{{seven, seven, test_code{6}}}), "IF 7 ??? 7 "},
+        {make(CMD_VAR, assignment_form{3, {seven, seven, OP_NONE}}), "VAR[3] = 7 ??? 7 "},
+        // Without a right side neither operator nor operand shows; two blanks end it.
+        {make(CMD_VAR, assignment_form{3, {seven, nil, OP_ADD}}), "VAR[3] = 7  "},
+        {make(CMD_DAT_INIT, dat_form{dat_type{}, 5}), "DAT_INIT DID 0x5"},
+        {make(CMD_DIAG, diag_form{diag_protocol{}, 16, 0}), "DIAG KWP2000 0x10 0x0"},
+        {make(CMD_DID, did_form{did_operation{6}, OP_ADD, 2, 0, 0, 0}), "DID UNKNOWN 0x2 "},
+        {make(CMD_DID, did_form{DID_MODIFY, OP_NONE, 1, 0, 0, 0}), "DID MODIFY 0x1 0 0 ? 0x00 "},
+        {make(CMD_INHALE, inhale_form{}), "INHALE B "},
+        {make(CMD_LED, led_form{}), "LED RED TOGGLE "},
+        {make(CMD_NET, net_form{net_network{6}, 0, 1}), "NET 0 1"},
+        {make(CMD_SET_VALUE, set_value_form{set_value_param{9}, 5}), "SET_VALUE 5"},
+        {make(CMD_READ, read_form{msg_type{}, 0}), "READ MSG "},
+        {make(CMD_HUD, screen_form{1, 1, ex(EXPR_VBAT), 2, 1.5f, 2.5f}), "HUD 1 1 VBAT "},
+        {make(cmd_kind{}, bare_form{}), "???"},
+        {make(static_cast<cmd_kind>(48), bare_form{}), "???"},
+    };
+    script s;
+    std::string listing;
+    for (const auto& r : rows) {
+        s.commands.push_back(r.cmd);
+        s.commands.back().line = static_cast<uint32_t>(s.commands.size()) * 1000000;
+        listing += ":" + std::to_string(s.commands.size()) + "000000::" + r.listing + "\n";
+    }
+    EXPECT_EQ(listing_of(s), listing);
+    // Floats marked neither present nor absent go into the opcode as they
+    // are, without their values.
+    EXPECT_EQ(encode(rows[14].cmd, s).op, opcode_of("22 00 00 00 04 00 00 00 00 02"));
 }
 
 }  // namespace

@@ -8,9 +8,8 @@
 #include "common/fatal.h"
 #include "common/file.h"
 #include "container/container.h"
-#include "container_bytes.h"
+#include "files.h"
 #include "driver/writer.h"
-#include "test_files.h"
 
 namespace vendrak {
 namespace {
@@ -76,15 +75,6 @@ TEST(container, lays_out_the_regions) {
         EXPECT_EQ(l.vbf_offset, r.vbf_offset);
         EXPECT_EQ(l.file_size, r.file_size);
     }
-}
-
-TEST(container, crc_starts_at_zero_without_final_xor) {
-    const std::string check = "123456789";
-    EXPECT_EQ(container_crc(0, reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x2DFD2D88u);
-    const std::vector<uint8_t> zeros(1000);
-    EXPECT_EQ(container_crc(0, zeros.data(), zeros.size()), 0u);
-    const auto text = crc_text(0x0A1B2C3Du);
-    EXPECT_EQ(std::string(text.begin(), text.end()), "0x0A1B2C3D");
 }
 
 TEST(container, refuses_to_reach_two_gibibytes) {

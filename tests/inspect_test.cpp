@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_files.h"
+#include "files.h"
 
 #include "compile/compile.h"
 #include "container/container.h"

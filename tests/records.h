@@ -1,27 +1,24 @@
-// Records for the tests of the stages after the parser: parsed from one
-// script line, or built by hand for the forms no script makes.
+// Script records for the in-process tests: parsed from script text, or built
+// by hand for the forms the parser never makes.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "common/fatal.h"
+#include "dump/dump.h"
+#include "files.h"
 #include "parser/parser.h"
 
 namespace vendrak::records {
+
+using vendrak_test::hex;
 
 // A script of one statement: the record and the pools its texts live in.
 struct one_statement {
     script s;
     const command& cmd() const { return s.commands.front(); }
-    template <typename Form>
-    const Form& form() const {
-        return std::get<Form>(cmd().form);
-    }
 };
 
 inline one_statement only(std::string_view text) {
@@ -42,13 +39,28 @@ inline command make(cmd_kind kind, command_form form, uint32_t line = 1) {
 
 inline prim_expr ex(expr_kind kind, int32_t value = 0, int32_t length = 0) { return prim_expr::of(kind, value, length); }
 
-// "0D 00 02" -> bytes.
-inline std::vector<uint8_t> hex(const std::string& text) {
-    std::vector<uint8_t> out;
-    std::istringstream in(text);
-    std::string b;
-    while (in >> b) out.push_back(static_cast<uint8_t>(std::stoul(b, nullptr, 16)));
-    return out;
+// The -v listing of a script: ":line::text" per statement.
+inline std::string listing_of(const script& s) {
+    std::FILE* f = std::tmpfile();
+    dump_script(s, f);
+    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    std::fclose(f);
+    return text;
+}
+
+// The message of the fatal error `stage` ends with (which must belong on the
+// error stream), or "" when it ends normally.
+template <typename Stage>
+std::string error_of(Stage stage) {
+    try {
+        stage();
+    } catch (const fatal_error& e) {
+        EXPECT_EQ(e.where(), out_stream::err) << e.message();
+        return e.message();
+    }
+    return "";
 }
 
 }  // namespace vendrak::records

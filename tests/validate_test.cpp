@@ -1,11 +1,5 @@
 #include "validate/validate.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "common/fatal.h"
 #include "records.h"
 
 namespace vendrak {
@@ -20,13 +14,7 @@ command assign(prim_expr l, arith_code op = OP_NONE, prim_expr r = ex(EXPR_NIL))
 
 // The first violation's message, or "" when the script passes.
 std::string verdict(const script& s) {
-    try {
-        validate_script(s);
-    } catch (const fatal_error& e) {
-        EXPECT_EQ(e.where(), out_stream::err);
-        return e.message();
-    }
-    return "";
+    return error_of([&] { validate_script(s); });
 }
 
 std::string check_text(const std::string& text) { return verdict(parse_script_text(text)); }

@@ -9,104 +9,38 @@
 // files with '/' for '\' and a folder for the drive) must give the same
 // standard output and error and the same container (time, host address and
 // CRC text aside).
-#include <fcntl.h>
 #include <linux/fs.h>
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
 #include <memory>
-#include <regex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "container_bytes.h"
-#include "launcher.h"
-#include "test_files.h"
-#include "vbf/crc32.h"
-
-namespace fs = std::filesystem;
+#include "runs.h"
 
 namespace {
 
 using namespace vendrak_test;
 
-const std::string prompt = "\nERROR:-1, Press any key to continue...\n";
-
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs `c` in `dir` with standard input from /dev/null; `while_running` is
-// called with the process id while it runs.
-run_result run(const fs::path& dir, const command& c, const std::function<void(pid_t)>& while_running = {}) {
-    const fs::path out = dir.parent_path() / "run.out", err = dir.parent_path() / "run.err";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(dir.c_str()) != 0 || in < 0 || out_fd < 0 || err_fd < 0) _exit(126);
-        dup2(in, 0);
-        dup2(out_fd, 1);
-        dup2(err_fd, 2);
-        exec_command(c);
-    }
-    if (while_running) while_running(pid);
-    int wstatus = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (waitpid(pid, &wstatus, WNOHANG) != pid) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
-            ADD_FAILURE() << "the run did not finish within 120 s";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    static const std::regex summary_crc("(Script Size:[0-9]+, File Size:[0-9]+, CRC:0x)[0-9A-F]{8}");
-    run_result r;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    r.out = std::regex_replace(console_text(read_file(out)), summary_crc, "$1????????");
-    r.err = console_text(read_file(err));
+// Runs `c` in `dir`, the summary's CRC masked; `while_running` is called
+// with the process id while it runs.
+run_result masked_run(const fs::path& dir, const command& c, const std::function<void(pid_t)>& while_running = {}) {
+    program_run started(dir, c);
+    if (while_running) while_running(started.pid());
+    run_result r = started.finish();
+    r.out = mask_summary(r.out);
     return r;
 }
 
 std::string windows_program() { return program_or("VENDRAK_PROGRAM", ""); }
 
-std::vector<std::string> temp_files_in(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().starts_with("vendrak.")) names.push_back(entry.path().filename().string());
-    return names;
-}
-
 // A VBF file with one section of `size` bytes of varied data.
-std::string vbf_file(size_t size) {
-    std::string data = u32be(0x00100000) + u32be(static_cast<uint32_t>(size));
-    for (size_t i = 0; i < size; ++i) data.push_back(static_cast<char>((i * 2654435761u) >> 13));
-    data += "\x5A\xA5";
-    const uint32_t crc = ~vendrak::crc32_update(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    char checksum[16];
-    std::snprintf(checksum, sizeof checksum, "0x%08X", crc);
-    return "vbf_version = 2.6;\nheader {\n  sw_part_number = \"31808832-AA\";\n  sw_part_type = EXE;\n"
-           "  file_checksum = " + std::string(checksum) + ";\n}" + data;
+std::string vbf_of(size_t size) {
+    return vbf_file("  sw_part_number = \"31808832-AA\";\n  sw_part_type = EXE;",
+                    section(0x00100000, pattern_bytes(size, 3)));
 }
 
-const std::string small_vbf = vbf_file(300);
+const std::string small_vbf = vbf_of(300);
 const std::string& big_vbf() {
-    static const std::string bytes = vbf_file(64 << 20);
+    static const std::string bytes = vbf_of(64 << 20);
     return bytes;
 }
 
@@ -222,14 +156,14 @@ TEST_P(windows_same_as_linux, gives_what_linux_gives) {
 
     std::vector<std::string> linux_argv{"vendrak"};
     for (const std::string& a : c.args) linux_argv.push_back(linux_form(a));
-    const run_result expected = run(linux / "run", command{VENDRAK_BINARY, linux_argv});
-    const run_result actual = run(windows / "run", command_for(windows_program(), c.args));
+    const run_result expected = masked_run(linux / "run", command{VENDRAK_COMPILER, linux_argv});
+    const run_result actual = masked_run(windows / "run", command_for(windows_program(), c.args));
 
     // The messages name the paths as they were given.
     EXPECT_EQ(actual.status, expected.status);
     EXPECT_EQ(linux_form(actual.out), expected.out);
     EXPECT_EQ(linux_form(actual.err), expected.err);
-    EXPECT_EQ(temp_files_in(windows / "run"), std::vector<std::string>{});
+    EXPECT_EQ(leftover_temp_files(windows / "run"), std::vector<std::string>{});
     if (!c.output.empty()) {
         const bool encrypted = std::find(c.args.begin(), c.args.end(), "-a") != c.args.end();
         ASSERT_TRUE(fs::exists(windows / c.output)) << c.output;
@@ -339,7 +273,7 @@ TEST_P(windows_only, ends_as_it_must) {
         before.clear();
         for (const std::string& name : c.unchanged) before.push_back(read_file(scratch->run() / name));
 
-        r = run(scratch->run(), command_for(windows_program(), c.args, c.launcher_options, c.argument0));
+        r = masked_run(scratch->run(), command_for(windows_program(), c.args, c.launcher_options, c.argument0));
         if (c.read_only) make_writable(scratch->path() / c.read_only);
     }
     const fs::path dir = scratch->run();
@@ -348,7 +282,7 @@ TEST_P(windows_only, ends_as_it_must) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(temp_files_in(dir), std::vector<std::string>{});
+    EXPECT_EQ(leftover_temp_files(dir), std::vector<std::string>{});
     for (size_t i = 0; i < c.unchanged.size(); ++i)
         EXPECT_EQ(read_file(dir / c.unchanged[i]), before[i]) << c.unchanged[i] << " changed";
     for (const std::string& name : c.absent) EXPECT_FALSE(fs::exists(dir / name)) << name;
@@ -385,10 +319,10 @@ TEST(windows_terminal, ctrl_c_during_conversion) {
     const auto whole = [&] { return r.out.find("Script Size:") != std::string::npos; };
     for (int attempt = 0; attempt == 0 || (whole() && attempt < 10); ++attempt) {
         bool sent = false;
-        r = run(dir, command_for(windows_program(), {"t.vsc"}), [&](pid_t) {
+        r = masked_run(dir, command_for(windows_program(), {"t.vsc"}), [&](pid_t) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!sent && std::chrono::steady_clock::now() < deadline) {
-                const std::vector<std::string> temp = temp_files_in(dir);
+                const std::vector<std::string> temp = leftover_temp_files(dir);
                 std::error_code ec;
                 if (!temp.empty() && fs::file_size(dir / temp.front(), ec) >= 4096 && !ec) {
                     const pid_t run = run_in(dir);
@@ -403,7 +337,7 @@ TEST(windows_terminal, ctrl_c_during_conversion) {
     EXPECT_FALSE(whole()) << "ten runs in a row were whole before their interrupt";
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(temp_files_in(dir), std::vector<std::string>{});
+    EXPECT_EQ(leftover_temp_files(dir), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(dir / "a.out"));
 }
 
