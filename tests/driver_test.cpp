@@ -10,6 +10,7 @@
 #include "container/container.h"
 #include "files.h"
 #include "driver/writer.h"
+#include "platform/platform.h"
 
 namespace vendrak {
 namespace {
@@ -180,6 +181,24 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
         EXPECT_EQ(vendrak_test::u32_at(plain, 47), r.area_size);
         EXPECT_EQ(plain.substr(112, 3), std::string("HI\0", 3));
     }
+}
+
+// The host address in the header: the adapter with the lowest index, of
+// those that are no loopback and have six bytes, not all zero.
+TEST(host_mac, first_adapter_with_an_address) {
+    const uint8_t a[] = {2, 0, 0, 0, 0, 1}, b[] = {2, 0, 0, 0, 0, 2}, zero[6] = {}, eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    using adapters = std::vector<platform::network_adapter>;
+    const struct {
+        adapters list;
+        std::array<uint8_t, 6> chosen;
+    } rows[] = {
+        {{}, {}},
+        {{{3, false, a}, {2, false, b}, {4, false, a}}, {2, 0, 0, 0, 0, 2}},
+        {{{3, false, a}, {2, true, b}}, {2, 0, 0, 0, 0, 1}},
+        {{{3, false, a}, {1, false, zero}, {2, false, eight}}, {2, 0, 0, 0, 0, 1}},
+        {{{5, false, b}, {5, false, a}}, {2, 0, 0, 0, 0, 2}},
+    };
+    for (const auto& r : rows) EXPECT_EQ(platform::first_adapter_address(r.list), r.chosen);
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 // mode) on both, so the same inputs give the same container everywhere.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <span>
 #include <string>
 
 #include "common/options.h"
@@ -24,6 +26,28 @@ int next_option(option_reader& reader, int argc, char** argv, const char* shorts
 // that are not a loopback and have a six-byte address that is not all zeros,
 // the one with the lowest interface index. Six zeros when there is none.
 std::array<uint8_t, 6> host_mac_address();
+
+// A network adapter as the system lists it, and the choice above among a
+// list of them.
+struct network_adapter {
+    uint32_t index = 0;
+    bool loopback = false;
+    std::span<const uint8_t> address;
+};
+
+inline std::array<uint8_t, 6> first_adapter_address(std::span<const network_adapter> adapters) {
+    std::array<uint8_t, 6> best{};
+    uint32_t best_index = UINT32_MAX;
+    for (const network_adapter& a : adapters) {
+        if (a.loopback || a.address.size() != 6) continue;
+        if (std::all_of(a.address.begin(), a.address.end(), [](uint8_t b) { return b == 0; })) continue;
+        if (a.index < best_index) {
+            best_index = a.index;
+            std::copy(a.address.begin(), a.address.end(), best.begin());
+        }
+    }
+    return best;
+}
 
 // Opens `path` for reading bytes; null when it cannot be opened or is a
 // directory.

@@ -36,33 +36,25 @@ int next_option(option_reader& reader, int argc, char** argv, const char* shorts
 }
 
 std::array<uint8_t, 6> host_mac_address() {
-    std::array<uint8_t, 6> best{};
-    unsigned best_index = UINT_MAX;
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return best;
+    if (getifaddrs(&list) != 0) return {};
+    std::vector<network_adapter> adapters;
     for (ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
-        if (ifa->ifa_addr == nullptr || (ifa->ifa_flags & IFF_LOOPBACK)) continue;
-        const uint8_t* address = nullptr;
-        unsigned index = 0;
+        if (ifa->ifa_addr == nullptr) continue;
+        const bool loopback = (ifa->ifa_flags & IFF_LOOPBACK) != 0;
 #if defined(__linux__)
         if (ifa->ifa_addr->sa_family != AF_PACKET) continue;
         const auto* ll = reinterpret_cast<const sockaddr_ll*>(ifa->ifa_addr);
-        if (ll->sll_halen != 6) continue;
-        address = ll->sll_addr;
-        index = static_cast<unsigned>(ll->sll_ifindex);
+        adapters.push_back({static_cast<unsigned>(ll->sll_ifindex), loopback, {ll->sll_addr, ll->sll_halen}});
 #elif defined(__APPLE__)
         if (ifa->ifa_addr->sa_family != AF_LINK) continue;
         const auto* dl = reinterpret_cast<const sockaddr_dl*>(ifa->ifa_addr);
-        if (dl->sdl_alen != 6) continue;
-        address = reinterpret_cast<const uint8_t*>(LLADDR(dl));
-        index = dl->sdl_index;
+        adapters.push_back({dl->sdl_index, loopback, {reinterpret_cast<const uint8_t*>(LLADDR(dl)), dl->sdl_alen}});
+#else
+        (void)loopback;
 #endif
-        if (address == nullptr || std::all_of(address, address + 6, [](uint8_t b) { return b == 0; })) continue;
-        if (index < best_index) {
-            best_index = index;
-            std::copy(address, address + 6, best.begin());
-        }
     }
+    const std::array<uint8_t, 6> best = first_adapter_address(adapters);
     freeifaddrs(list);
     return best;
 }

@@ -31,7 +31,6 @@ int next_option(option_reader& reader, int argc, char** argv, const char* shorts
 }
 
 std::array<uint8_t, 6> host_mac_address() {
-    std::array<uint8_t, 6> best{};
     const ULONG flags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
                         GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
     std::vector<unsigned char> buffer(16 * 1024);
@@ -42,20 +41,14 @@ std::array<uint8_t, 6> host_mac_address() {
         result = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
                                       reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
     }
-    if (result != NO_ERROR) return best;
-    unsigned long best_index = ULONG_MAX;
+    if (result != NO_ERROR) return {};
+    std::vector<network_adapter> adapters;
     for (auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); a != nullptr; a = a->Next) {
-        if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK || a->PhysicalAddressLength != 6) continue;
-        const uint8_t* address = a->PhysicalAddress;
-        if (std::all_of(address, address + 6, [](uint8_t b) { return b == 0; })) continue;
         // An adapter without IPv4 has no IPv4 index; its IPv6 index counts then.
-        const unsigned long index = a->IfIndex != 0 ? a->IfIndex : a->Ipv6IfIndex;
-        if (index < best_index) {
-            best_index = index;
-            std::copy(address, address + 6, best.begin());
-        }
+        adapters.push_back({a->IfIndex != 0 ? a->IfIndex : a->Ipv6IfIndex, a->IfType == IF_TYPE_SOFTWARE_LOOPBACK,
+                            {a->PhysicalAddress, a->PhysicalAddressLength}});
     }
-    return best;
+    return first_adapter_address(adapters);
 }
 
 namespace {
