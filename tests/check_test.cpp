@@ -192,16 +192,6 @@ TEST_F(check_table, findings_and_vendrak_agree) {
     }
 }
 
-std::string written(const std::function<void(std::FILE*)>& write) {
-    std::FILE* f = std::tmpfile();
-    write(f);
-    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
-    std::rewind(f);
-    text.resize(std::fread(text.data(), 1, text.size(), f));
-    std::fclose(f);
-    return text;
-}
-
 // The formats of one run: a script with two warnings, one whose message
 // holds a line feed, and a file that cannot be read. SARIF counts columns
 // in UTF-16 units (the "1.5" after the two-byte "Ã©" is at byte 20,

@@ -6,13 +6,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "common/options.h"
+#include "files.h"
 
 namespace {
 
@@ -23,14 +18,6 @@ struct pass {
     int first_operand = 0;
     std::string messages;
 };
-
-std::string text_of(std::FILE* f) {
-    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
-    std::rewind(f);
-    text.resize(std::fread(text.data(), 1, text.size(), f));
-    std::fclose(f);
-    return text;
-}
 
 template <typename Next>
 pass run(const std::vector<std::string>& args, Next next) {
@@ -51,51 +38,49 @@ pass run(const std::vector<std::string>& args, Next next) {
     return p;
 }
 
-const option vendrak_options[] = {{"help", no_argument, nullptr, 'h'},
-                                  {"aes", no_argument, nullptr, 'a'},
-                                  {"verbose", no_argument, nullptr, 'v'},
-                                  {"outfile", required_argument, nullptr, 'o'},
+const option vendrak_options[] = {{"help", no_argument, nullptr, 'h'}, {"aes", no_argument, nullptr, 'a'},
+                                  {"verbose", no_argument, nullptr, 'v'}, {"outfile", required_argument, nullptr, 'o'},
                                   {}};
 
 int flag_target = 0;
 // Prefixes shared by options that differ, and by two names of one option.
-const option crowded_options[] = {{"outfile", required_argument, nullptr, 'o'},
-                                  {"outer", no_argument, nullptr, 'O'},
-                                  {"output", required_argument, nullptr, 'o'},
-                                  {"colour", optional_argument, nullptr, 'c'},
-                                  {"color", optional_argument, nullptr, 'c'},
-                                  {"flag", no_argument, &flag_target, 7},
+const option crowded_options[] = {{"outfile", required_argument, nullptr, 'o'}, {"outer", no_argument, nullptr, 'O'},
+                                  {"output", required_argument, nullptr, 'o'}, {"colour", optional_argument, nullptr, 'c'},
+                                  {"color", optional_argument, nullptr, 'c'},    {"flag", no_argument, &flag_target, 7},
                                   {}};
 
+// glibc's messages go to standard error, here into the stream of `written`.
 pass through_glibc(const std::vector<std::string>& args, const char* shorts, const option* longs) {
-    std::FILE* messages = std::tmpfile();
-    std::fflush(stderr);
-    const int saved = dup(2);
-    dup2(fileno(messages), 2);
-    optind = 0;  // glibc starts afresh
-    pass p = run(args, [&](int argc, char** argv, int& index, const char*& argument) {
-        const int c = getopt_long(argc, argv, shorts, longs, nullptr);
-        index = optind;
-        argument = c == -1 ? nullptr : optarg;
-        return c;
+    pass p;
+    p.messages = vendrak_test::written([&](std::FILE* messages) {
+        std::fflush(stderr);
+        const int saved = dup(2);
+        dup2(fileno(messages), 2);
+        optind = 0;  // glibc starts afresh
+        p = run(args, [&](int argc, char** argv, int& index, const char*& argument) {
+            const int c = getopt_long(argc, argv, shorts, longs, nullptr);
+            index = optind;
+            argument = c == -1 ? nullptr : optarg;
+            return c;
+        });
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
     });
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    p.messages = text_of(messages);
     return p;
 }
 
 pass through_reader(const std::vector<std::string>& args, const char* shorts, const option* longs) {
-    std::FILE* messages = std::tmpfile();
-    vendrak::option_reader reader;
-    pass p = run(args, [&](int argc, char** argv, int& index, const char*& argument) {
-        const int c = reader.next(argc, argv, shorts, longs, messages);
-        index = reader.index;
-        argument = reader.argument;
-        return c;
+    pass p;
+    p.messages = vendrak_test::written([&](std::FILE* messages) {
+        vendrak::option_reader reader;
+        p = run(args, [&](int argc, char** argv, int& index, const char*& argument) {
+            const int c = reader.next(argc, argv, shorts, longs, messages);
+            index = reader.index;
+            argument = reader.argument;
+            return c;
+        });
     });
-    p.messages = text_of(messages);
     return p;
 }
 
@@ -106,40 +91,15 @@ struct row {
 };
 
 const row rows[] = {
-    {{}},
-    {{"t.vsc"}},
-    {{"-h"}},
-    {{"-vao", "x.bin", "t.vsc"}},
-    {{"-vaox.bin", "t.vsc", "-v"}},
-    {{"t.vsc", "-o"}},
-    {{"-o", "-v", "t.vsc"}},
-    {{"-vo--", "t.vsc"}},
-    {{"-xvq", "-o"}},
-    {{"-:", "t.vsc"}},
-    {{"a", "-", "b", "-v", "--", "-a", "c"}},
-    {{"b", "-a", "--"}},
-    {{"--", "-v"}},
-    {{"--"}},
-    {{"", "-v", ""}},
-    {{"--out=x.bin", "t.vsc"}},
-    {{"--outfile", "x.bin", "t.vsc", "--verb"}},
-    {{"t.vsc", "--outfile"}},
-    {{"--outf"}},
-    {{"--help=3", "t.vsc"}},
-    {{"--he=", "t.vsc"}},
-    {{"--bogus=1", "-x", "t.vsc"}},
-    {{"--=x", "t.vsc"}},
-    {{"--=", "t.vsc"}},
-    {{"first.vsc", "-o", "a.bin", "second.vsc", "--aes", "third.vsc", "-v"}},
-    {{"t.vsc", "-v", "-h"}, false, true},
-    {{"-v", "t.vsc", "-a"}, false, true},
-    {{"--out", "x"}, true},
-    {{"--out=x", "y"}, true},
-    {{"--outp", "x", "y"}, true},
-    {{"--outpu=x", "--oute"}, true},
-    {{"--col", "--colo=red", "-cblue", "-c", "x"}, true},
-    {{"--fl", "--flag=1"}, true},
-    {{"-O", "--outer", "-o"}, true},
+    {{}}, {{"t.vsc"}}, {{"-h"}}, {{"-vao", "x.bin", "t.vsc"}}, {{"-vaox.bin", "t.vsc", "-v"}}, {{"t.vsc", "-o"}},
+    {{"-o", "-v", "t.vsc"}}, {{"-vo--", "t.vsc"}}, {{"-xvq", "-o"}}, {{"-:", "t.vsc"}},
+    {{"a", "-", "b", "-v", "--", "-a", "c"}}, {{"b", "-a", "--"}}, {{"--", "-v"}}, {{"--"}}, {{"", "-v", ""}},
+    {{"--out=x.bin", "t.vsc"}}, {{"--outfile", "x.bin", "t.vsc", "--verb"}}, {{"t.vsc", "--outfile"}}, {{"--outf"}},
+    {{"--help=3", "t.vsc"}}, {{"--he=", "t.vsc"}}, {{"--bogus=1", "-x", "t.vsc"}}, {{"--=x", "t.vsc"}},
+    {{"--=", "t.vsc"}}, {{"first.vsc", "-o", "a.bin", "second.vsc", "--aes", "third.vsc", "-v"}},
+    {{"t.vsc", "-v", "-h"}, false, true}, {{"-v", "t.vsc", "-a"}, false, true}, {{"--out", "x"}, true},
+    {{"--out=x", "y"}, true}, {{"--outp", "x", "y"}, true}, {{"--outpu=x", "--oute"}, true},
+    {{"--col", "--colo=red", "-cblue", "-c", "x"}, true}, {{"--fl", "--flag=1"}, true}, {{"-O", "--outer", "-o"}, true},
 };
 
 class option_reader_rows : public ::testing::TestWithParam<row> {};

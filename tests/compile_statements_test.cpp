@@ -72,6 +72,9 @@ const row rows[] = {
     {"EXIT", "0E 00", "", "", "EXIT", "EXIT"},
     {"FW_VERSION 2.15", "0F 00 02 00 0F 00", "", "", "FW_VERSION 2.15", "FW_VERSION 2.15"},
     {"FW_VERSION -1.5", "0F 00 00 00 A1 FF", "", "", "FW_VERSION 0.-95", "FW_VERSION -1.5"},
+    // The smallest negative minor, and one below a negative major.
+    {"FW_VERSION -1.1", "0F 00 00 00 9D FF", "", "", "FW_VERSION 0.-99", "FW_VERSION -1.1"},
+    {"FW_VERSION -3.95", "0F 00 FE FF FB FF", "", "", "FW_VERSION -2.-5", "FW_VERSION -3.95"},
     {"GETKEY", "10 00", "", "", "GETKEY", "GETKEY"},
     {"HLCD 2 3 VBAT 1.0 -2.0", "11 00 01 02 04 00 00 00 00 01 03", "", "00 00 80 3F 00 00 00 C0",
      "HLCD 2 3 VBAT  1.000000 -2.000000 ", "HLCD 2 3 VBAT 1.0 -2.0"},

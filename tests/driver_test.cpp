@@ -1,80 +1,45 @@
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <string>
-#include <vector>
-
+// The container as a library and the last steps of a run: the header's
+// bytes, the layout, the size limit, the writer, and the host address.
 #include "common/fatal.h"
 #include "common/file.h"
 #include "container/container.h"
-#include "files.h"
 #include "driver/writer.h"
+#include "files.h"
 #include "platform/platform.h"
 
 namespace vendrak {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace vendrak_test;
 
 TEST(container_header, serializes_packed_little_endian_fields) {
-    container_header h;
-    h.magic = 0x0600A55A;
-    h.format_byte = 16;
-    h.created = -2;  // signed seconds
-    h.host_mac = {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC};
-    h.code_offset = 64;
-    h.code_size = 48;
-    h.string_offset = 112;
-    h.string_size = 5;
-    h.data_offset = 0x01020304;
-    h.data_size = 0xA0B0C0D0;
-    h.vbf_offset = 128;
-    h.vbf_size = 0x12345;
-
-    const std::vector<uint8_t> expected = {
-        0x5A, 0xA5, 0x00, 0x06,                          // magic
-        0x10,                                            // format byte
-        0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // created
-        0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC,              // host address
-        0x40, 0x00, 0x00, 0x00,                          // code offset
-        0x30, 0x00, 0x00, 0x00,                          // code size
-        0x70, 0x00, 0x00, 0x00,                          // string offset
-        0x05, 0x00, 0x00, 0x00,                          // string size
-        0x04, 0x03, 0x02, 0x01,                          // data offset
-        0xD0, 0xC0, 0xB0, 0xA0,                          // data size
-        0x80, 0x00, 0x00, 0x00,                          // VBF offset
-        0x45, 0x23, 0x01, 0x00,                          // VBF size
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,           // zero
-    };
-    auto bytes = serialize_header(h);
+    const container_header h{0x0600A55A, 16, -2, {0x00, 0x1B, 0x21, 0xAA, 0xBB, 0xCC}, 64, 48, 112, 5,
+                             0x01020304, 0xA0B0C0D0, 128, 0x12345};
+    // Magic, format byte, created (signed), host address; the offset and the
+    // size of the code, the strings, the data and the VBF area; 13 zeros.
+    const std::vector<uint8_t> expected =
+        hex("5A A5 00 06  10  FE FF FF FF FF FF FF FF  00 1B 21 AA BB CC  40 00 00 00 30 00 00 00 70 00 00 00 05 00 00 00"
+            "  04 03 02 01 D0 C0 B0 A0 80 00 00 00 45 23 01 00  00 00 00 00 00 00 00 00 00 00 00 00 00");
+    const auto bytes = serialize_header(h);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected);
-
-    container_header back = parse_header(bytes.data());
+    const container_header back = parse_header(bytes.data());
     EXPECT_EQ(serialize_header(back), bytes);
     EXPECT_EQ(back.created, -2);
 }
 
-// The smallest worked example first: 3 instructions and a 5-byte string table put
-// the VBF area at 128 and the trailer right after it.
+// Sizes of code, strings, data and VBF area; the offsets of the strings,
+// the data and the area, and the file size.
 TEST(container, lays_out_the_regions) {
-    struct row {
-        uint64_t code, strings, data, vbf;
-        uint32_t string_offset, data_offset;
-        uint64_t vbf_offset, file_size;
+    const uint64_t rows[][8] = {
+        {48, 5, 0, 0, 112, 0, 128, 160},     // 11 blanks before the area, none after
+        {48, 0, 0, 0, 0, 0, 112, 144},       // empty tables: the area follows the instructions
+        {16, 0, 3, 1, 0, 80, 96, 144},       // data table only; 15 blanks after a 1-byte area
+        {16, 16, 16, 32, 80, 96, 112, 176},  // everything already on 16-byte boundaries
     };
-    const row rows[] = {
-        {48, 5, 0, 0, 112, 0, 128, 160},    // 11 blanks before the area, none after
-        {48, 0, 0, 0, 0, 0, 112, 144},      // empty tables: the area follows the instructions
-        {16, 0, 3, 1, 0, 80, 96, 144},      // data table only; 15 blanks after a 1-byte area
-        {16, 16, 16, 32, 80, 96, 112, 176}, // everything already on 16-byte boundaries
-    };
-    for (const row& r : rows) {
-        const container_layout l = layout_of(r.code, r.strings, r.data, r.vbf);
-        EXPECT_EQ(l.string_offset, r.string_offset) << r.code << " " << r.strings << " " << r.data;
-        EXPECT_EQ(l.data_offset, r.data_offset);
-        EXPECT_EQ(l.vbf_offset, r.vbf_offset);
-        EXPECT_EQ(l.file_size, r.file_size);
+    for (const auto& r : rows) {
+        const container_layout l = layout_of(r[0], r[1], r[2], r[3]);
+        EXPECT_EQ((std::vector<uint64_t>{l.string_offset, l.data_offset, l.vbf_offset, l.file_size}),
+                  (std::vector<uint64_t>{r[4], r[5], r[6], r[7]}));
     }
 }
 
@@ -106,8 +71,7 @@ TEST(container, refuses_to_reach_two_gibibytes) {
 // The writer copies the VBF area from where it begins in the temporary file
 // and composes the CRC from the program part's register and the area's,
 // never reading the area back: the trailer must still hold the CRC of the
-// file's bytes. The
-// output on tmpfs makes the kernel refuse the in-kernel copy across file
+// file's bytes. The output on tmpfs makes the kernel refuse the in-kernel copy across file
 // systems, so the copy goes through the buffer. A temporary file that cannot
 // be read, or that is shorter than the area, fails the copy and leaves the
 // output with magic 0.
@@ -134,12 +98,11 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         if (r.on_tmpfs && !fs::is_directory("/dev/shm")) continue;
-        vendrak_test::scratch_dir scratch;
+        scratch_dir scratch;
         const fs::path out_path = r.on_tmpfs ? fs::path("/dev/shm") / scratch.path().filename() : scratch.side("out");
-        std::string area_bytes(r.area_size, '\0');
-        for (size_t i = 0; i < area_bytes.size(); ++i) area_bytes[i] = static_cast<char>(i * 7 + i / 251);
+        const std::string area_bytes = pattern_bytes(r.area_size, 4);
         const std::string temp_bytes = std::string(r.area_offset, 'x') + area_bytes;
-        vendrak_test::write_file(scratch.side("temp"), temp_bytes.substr(0, r.temp_size));
+        write_file(scratch.side("temp"), temp_bytes.substr(0, r.temp_size));
 
         program prog;
         prog.instructions.resize(3);
@@ -149,7 +112,7 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
         header.created = 1700000000;
         header.host_mac = {1, 2, 3, 4, 5, 6};
         const vbf_area area{static_cast<uint32_t>(r.area_size),
-                            vendrak_test::bitwise_crc(0, area_bytes.data(), area_bytes.size()), r.area_offset};
+                            bitwise_crc(0, area_bytes.data(), area_bytes.size()), r.area_offset};
 
         file_ptr temp(std::fopen(scratch.side("temp").string().c_str(), r.temp_readable ? "rb+" : "ab"));
         file_ptr out(std::fopen(out_path.string().c_str(), "wb+"));
@@ -162,7 +125,7 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
             failure = e.message();
         }
         out.reset();
-        const std::string bytes = vendrak_test::read_file(out_path);
+        const std::string bytes = read_file(out_path);
         fs::remove(out_path);
         if (!r.copied) {
             EXPECT_EQ(failure, "Error: Cannot copy VBF files\n");
@@ -172,13 +135,13 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
         ASSERT_EQ(failure, "");
         const size_t trailer = bytes.size() - 32;
         EXPECT_EQ(bytes.size(), summary.file_size);
-        EXPECT_EQ(summary.crc, vendrak_test::bitwise_crc(0, bytes.data(), trailer));
+        EXPECT_EQ(summary.crc, bitwise_crc(0, bytes.data(), trailer));
         const auto text = crc_text(summary.crc);
         EXPECT_EQ(bytes.substr(trailer + 4, 10), std::string(text.begin(), text.end()));
         EXPECT_EQ(bytes.substr(128, r.area_size), area_bytes) << "the VBF area";
-        const std::string plain = r.encrypt ? vendrak_test::decrypted(bytes) : bytes;
-        EXPECT_EQ(vendrak_test::u32_at(plain, 0), container_magic);
-        EXPECT_EQ(vendrak_test::u32_at(plain, 47), r.area_size);
+        const std::string plain = r.encrypt ? decrypted(bytes) : bytes;
+        EXPECT_EQ(u32_at(plain, 0), container_magic);
+        EXPECT_EQ(u32_at(plain, 47), r.area_size);
         EXPECT_EQ(plain.substr(112, 3), std::string("HI\0", 3));
     }
 }

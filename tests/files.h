@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -33,6 +34,17 @@ inline std::string read_file(const fs::path& path) {
 
 inline void write_file(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// What `write` writes into a stream.
+inline std::string written(const std::function<void(std::FILE*)>& write) {
+    std::FILE* f = std::tmpfile();
+    write(f);
+    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    std::fclose(f);
+    return text;
 }
 
 // "0D 00 02" -> bytes.

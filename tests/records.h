@@ -41,13 +41,7 @@ inline prim_expr ex(expr_kind kind, int32_t value = 0, int32_t length = 0) { ret
 
 // The -v listing of a script: ":line::text" per statement.
 inline std::string listing_of(const script& s) {
-    std::FILE* f = std::tmpfile();
-    dump_script(s, f);
-    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
-    std::rewind(f);
-    text.resize(std::fread(text.data(), 1, text.size(), f));
-    std::fclose(f);
-    return text;
+    return vendrak_test::written([&](std::FILE* f) { dump_script(s, f); });
 }
 
 // The message of the fatal error `stage` ends with (which must belong on the

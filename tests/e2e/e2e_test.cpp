@@ -3,11 +3,10 @@
 // A case folder holds
 //   args          command-line arguments, one per line (program name left out)
 //   in/           files copied into a fresh, empty run directory
-//   copy          more files for the run directory, one source-tree path a
-//                 line (the bundled examples are checked this way)
+//   copy          more files for the run directory, one source-tree path a line
 //   status        expected exit status (0 when missing)
-//   stdout        expected standard output (empty when missing); the CRC of
-//                 the summary line is written as CRC:0x????????
+//   stdout        expected standard output (empty when missing), the summary's
+//                 CRC written as CRC:0x????????
 //   stderr        expected standard error (empty when missing)
 //   NAME.hex      expected output file NAME as a hex dump, header bytes 5 to 18
 //                 (time and host address) and the trailer's CRC text masked
@@ -16,14 +15,12 @@
 //   keeps_output  present when a failing run leaves a partly written output
 //   absent        files that must not exist after the run, one per line
 //
-// Every run gets standard input from /dev/null, through the launcher of
-// runs.h when one is set (the Windows build under Wine). After every run no
-// temporary "vendrak.*" file may remain. A failing run is made twice: in an
-// empty directory, where it must not create the output file, and beside an
-// existing output file, which it must leave byte for byte unchanged. Every
-// container is checked for its length, its trailer and its CRC, and makes
-// the round trip: `vendrak-inspect --script --extract` decompiles it, and the
-// script compiles back into the same container.
+// Every run leaves no temporary "vendrak.*" file. A failing run is made
+// twice: in an empty directory, where it must not create the output file,
+// and beside an existing output file, which it must leave unchanged. Every
+// container is checked for its length, trailer and CRC, and makes the round
+// trip: `vendrak-inspect --script --extract` decompiles it, and the script
+// compiles back into the same container.
 //
 // VENDRAK_E2E_UPDATE=1 writes what the runs produce into the case folders
 // instead of comparing (review the diff before committing it).

@@ -1,14 +1,11 @@
 // Runs that only Windows has: paths with backslashes, blanks and drive
 // letters, output files that are read-only or locked by another process,
 // the console's control events in the middle of a run, and the program name
-// as a Windows console passes it.
-//
-// A Linux program, run by `make test-windows` with the launcher of
-// launcher.h (launch.exe under Wine) and vendrak.exe. Where a run succeeds,
-// the same run on Linux (the `vendrak` built beside this test, on the same
-// files with '/' for '\' and a folder for the drive) must give the same
-// standard output and error and the same container (time, host address and
-// CRC text aside).
+// as a Windows console passes it. Run by `make test-windows` with the
+// launcher of runs.h (launch.exe under Wine) and vendrak.exe. Where a run
+// succeeds, the same run on Linux (the `vendrak` built beside this test, on
+// the same files with '/' for '\' and a folder for the drive) must give the
+// same output and the same container (time, host address and CRC text aside).
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
@@ -20,12 +17,9 @@ namespace {
 
 using namespace vendrak_test;
 
-// Runs `c` in `dir`, the summary's CRC masked; `while_running` is called
-// with the process id while it runs.
-run_result masked_run(const fs::path& dir, const command& c, const std::function<void(pid_t)>& while_running = {}) {
-    program_run started(dir, c);
-    if (while_running) while_running(started.pid());
-    run_result r = started.finish();
+// Runs `c` in `dir`, the summary's CRC masked.
+run_result masked_run(const fs::path& dir, const command& c) {
+    run_result r = run(dir, c);
     r.out = mask_summary(r.out);
     return r;
 }
@@ -124,25 +118,18 @@ struct same_as_linux_case {
 const same_as_linux_case same_as_linux_cases[] = {
     {"backslashes",
      {{"run/sub/t.vsc", "LCD 1 1 \"FLASH\"\r\nPROG \"vbf\\app.vbf\"\r\nPROGNC \"vbf\\..\\vbf\\app.vbf\"\r\n"},
-      {"run/vbf/app.vbf", small_vbf},
-      {"run/out/keep", ""}},
-     {"-v", "-o", "out\\x.bin", "sub\\t.vsc"},
-     "run/out/x.bin"},
+      {"run/vbf/app.vbf", small_vbf}, {"run/out/keep", ""}},
+     {"-v", "-o", "out\\x.bin", "sub\\t.vsc"}, "run/out/x.bin"},
     {"blanks",
      {{"run/my scripts/flash job.vsc", "PROG \"my vbf\\app 1.vbf\"\nLCD 2 1 \"two words\"\n"},
-      {"run/my vbf/app 1.vbf", small_vbf},
-      {"run/out dir/keep", ""}},
-     {"--outfile", "out dir\\my file.bin", "my scripts\\flash job.vsc"},
-     "run/out dir/my file.bin"},
+      {"run/my vbf/app 1.vbf", small_vbf}, {"run/out dir/keep", ""}},
+     {"--outfile", "out dir\\my file.bin", "my scripts\\flash job.vsc"}, "run/out dir/my file.bin"},
     {"another_drive",
      {{"drive/jobs/t.vsc", "PROG \"V:\\images\\app.vbf\"\nDELAY 5\n"}, {"drive/images/app.vbf", small_vbf}},
-     {"-a", "-o", "V:\\x.bin", "V:\\jobs\\t.vsc"},
-     "drive/x.bin"},
+     {"-a", "-o", "V:\\x.bin", "V:\\jobs\\t.vsc"}, "drive/x.bin"},
     {"usage_error_on_another_drive", {{"drive/t.vsc", "LCD 1 1 \"X\"\n"}}, {"V:\\t.vsc", "-q"}, ""},
     {"script_missing_on_another_drive", {}, {"V:\\none.vsc"}, ""},
 };
-
-void PrintTo(const same_as_linux_case& c, std::ostream* os) { *os << c.name; }
 
 class windows_same_as_linux : public ::testing::TestWithParam<same_as_linux_case> {};
 
@@ -245,8 +232,6 @@ std::vector<windows_case> windows_cases() {
     return rows;
 }
 
-void PrintTo(const windows_case& c, std::ostream* os) { *os << c.name; }
-
 class windows_only : public ::testing::TestWithParam<windows_case> {};
 
 // A console event may still come too late for a quick run: after its
@@ -318,19 +303,19 @@ TEST(windows_terminal, ctrl_c_during_conversion) {
     run_result r;
     const auto whole = [&] { return r.out.find("Script Size:") != std::string::npos; };
     for (int attempt = 0; attempt == 0 || (whole() && attempt < 10); ++attempt) {
+        program_run started(dir, command_for(windows_program(), {"t.vsc"}));
         bool sent = false;
-        r = masked_run(dir, command_for(windows_program(), {"t.vsc"}), [&](pid_t) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (!sent && std::chrono::steady_clock::now() < deadline) {
-                const std::vector<std::string> temp = leftover_temp_files(dir);
-                std::error_code ec;
-                if (!temp.empty() && fs::file_size(dir / temp.front(), ec) >= 4096 && !ec) {
-                    const pid_t run = run_in(dir);
-                    sent = run > 0 && kill(run, SIGINT) == 0;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!sent && std::chrono::steady_clock::now() < deadline) {
+            const std::vector<std::string> temp = leftover_temp_files(dir);
+            std::error_code ec;
+            if (!temp.empty() && fs::file_size(dir / temp.front(), ec) >= 4096 && !ec) {
+                const pid_t run = run_in(dir);
+                sent = run > 0 && kill(run, SIGINT) == 0;
             }
-        });
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        r = started.finish();
         ASSERT_TRUE(sent) << "the conversion never began";
         if (whole()) fs::remove(dir / "a.out");  // the interrupt came too late
     }
