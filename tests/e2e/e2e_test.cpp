@@ -2,7 +2,8 @@
 //
 // A case folder holds
 //   args          command-line arguments, one per line (program name left out)
-//   in/           files copied into a fresh, empty run directory
+//   in/           files copied into a fresh, empty run directory (symbolic
+//                 links as links)
 //   copy          more files for the run directory, one source-tree path a line
 //   status        expected exit status (0 when missing)
 //   stdout        expected standard output (empty when missing), the summary's
@@ -86,7 +87,8 @@ void round_trip(const fs::path& dir, const std::string& name, bool encrypted) {
 
 // Fills a run directory with the case's inputs.
 void prepare(const fs::path& case_dir, const fs::path& run_dir) {
-    if (fs::exists(case_dir / "in")) fs::copy(case_dir / "in", run_dir, fs::copy_options::recursive);
+    if (fs::exists(case_dir / "in"))
+        fs::copy(case_dir / "in", run_dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     for (const std::string& path : lines_of(case_dir / "copy"))
         fs::copy(fs::path(VENDRAK_SOURCE_ROOT) / path, run_dir / fs::path(path).filename());
 }
@@ -154,7 +156,7 @@ TEST_P(e2e, matches_expectations) {
 std::vector<std::string> all_cases() {
     std::vector<std::string> cases;
     for (const auto& entry : fs::recursive_directory_iterator(cases_root))
-        if (entry.is_directory() && fs::exists(entry.path() / "args"))
+        if (!entry.is_symlink() && entry.is_directory() && fs::exists(entry.path() / "args"))
             cases.push_back(fs::relative(entry.path(), cases_root).string());
     std::sort(cases.begin(), cases.end());
     return cases;
@@ -166,31 +168,6 @@ INSTANTIATE_TEST_SUITE_P(cases, e2e, ::testing::ValuesIn(all_cases()), [](const 
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
 });
-
-// The cipher checked by a second, independent implementation: openssl
-// decrypts the program part of an encrypted container back into the plain one.
-TEST(e2e_encryption, openssl_decrypts_the_program_part) {
-    if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
-    scratch_dir scratch;
-    write_file(scratch.run() / "t.vsc", "LCD 2 3 \"KEY\"\nWRITE MSG 0x7E0 1 2 3\nDELAY 100\n");
-    ASSERT_EQ(run(scratch.run(), compiler({"-o", "plain", "t.vsc"})).status, 0);
-    ASSERT_EQ(run(scratch.run(), compiler({"--aes", "-o", "cipher", "t.vsc"})).status, 0);
-    const std::string clear = read_file(scratch.run() / "plain"), cipher = read_file(scratch.run() / "cipher");
-    ASSERT_EQ(clear.size(), cipher.size());
-    const size_t vbf_offset = u32_at(clear, 43);
-    write_file(scratch.run() / "part.enc", cipher.substr(0, vbf_offset));
-    const std::string command = "cd '" + scratch.run().string() +
-                                "' && openssl enc -d -aes-128-ecb -nopad -K 3B915EC207D468AF1C73E04DB62985FA "
-                                "-in part.enc -out part.dec";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::string decrypted = read_file(scratch.run() / "part.dec");
-    ASSERT_EQ(decrypted.size(), vbf_offset);
-    for (size_t i = 5; i < 19; ++i) decrypted[i] = clear[i];  // time and host address
-    EXPECT_EQ(decrypted, clear.substr(0, vbf_offset));
-    // Everything from the VBF area on stays plain; only the CRC text differs.
-    EXPECT_EQ(cipher.substr(vbf_offset, cipher.size() - vbf_offset - 28),
-              clear.substr(vbf_offset, clear.size() - vbf_offset - 28));
-}
 
 // A signal while a flash file is being read removes the temporary file and
 // ends the run with status 1 before any output exists. The flash file is a

@@ -1,7 +1,7 @@
 // Faults and load through the real `vendrak` binary: output paths that cannot
-// be opened, flash files that cannot be read, a full disk and an interrupt
-// while the container is written, eight runs at once in one directory, and
-// very deeply nested scripts.
+// be opened, a full disk and an interrupt while the container is written,
+// eight runs at once in one directory, and very deeply nested scripts.
+// Flash files that cannot be read are e2e cases (cases/vbf).
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
@@ -36,52 +36,6 @@ TEST(stress_faults, output_path_that_cannot_be_opened) {
         EXPECT_EQ(names_in(scratch.run()), before) << "a file was left or removed";
         EXPECT_TRUE(fs::is_empty(scratch.run() / "outdir"));
         EXPECT_EQ(read_file(scratch.run() / "plain.txt"), "not a directory\n");
-    }
-}
-
-// The second flash file of the script cannot be read, after the first one
-// has been converted: the converter's message, the driver's, the prompt, and
-// no output or temporary file (a missing file and a directory are e2e cases).
-TEST(stress_faults, flash_file_that_cannot_be_read) {
-    struct row {
-        std::string name;
-        std::function<void(const fs::path&)> make;
-        std::string message = "";  // the converter's; by default that it cannot open the file
-    };
-    std::vector<row> rows = {
-        {"dangling.vbf", [](const fs::path& d) { fs::create_symlink("nowhere.vbf", d / "dangling.vbf"); }},
-        {"loop.vbf", [](const fs::path& d) { fs::create_symlink("loop.vbf", d / "loop.vbf"); }},
-        {"linked_dir.vbf",
-         [](const fs::path& d) {
-             fs::create_directory(d / "real_dir");
-             fs::create_directory_symlink("real_dir", d / "linked_dir.vbf");
-         }},
-        {"ok.vbf/inner.vbf", [](const fs::path&) {}},
-        // A data part that stops in a section head: the missing bytes count as 0.
-        {"cut.vbf", [](const fs::path& d) { write_file(d / "cut.vbf", vbf_file("", std::string("\0\0\x10\0\0", 5))); },
-         "ERROR: Cannot read block_checksum (section address=00001000, length=0)\n"},
-    };
-    // A file that opens but whose first read fails: reading it ends at once,
-    // so not even the version item is there.
-    if (fs::exists("/proc/self/mem"))
-        rows.push_back({"unreadable.vbf",
-                        [](const fs::path& d) { fs::create_symlink("/proc/self/mem", d / "unreadable.vbf"); },
-                        "ERROR: Cannot parse version entry ()\n"});
-
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.name);
-        scratch_dir scratch;
-        write_file(scratch.run() / "t.vsc", "PROG \"ok.vbf\"\nPROGNC \"" + r.name + "\"\n");
-        write_file(scratch.run() / "ok.vbf", good_vbf);
-        r.make(scratch.run());
-        const std::set<std::string> before = names_in(scratch.run());
-
-        const run_result result = run(scratch.run(), compiler({"t.vsc"}));
-        const std::string message = r.message.empty() ? "ERROR: Cannot open \"" + r.name + "\" file\n" : r.message;
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, message + "Error: Cannot process \"" + r.name + "\" file\n" + prompt);
-        EXPECT_EQ(result.err, "");
-        EXPECT_EQ(names_in(scratch.run()), before) << "no output and no temporary file may remain";
     }
 }
 
