@@ -36,10 +36,8 @@ TEST(Encode, TableLimits) {
         {"WAITKEY {1}", 0, 65535, "", {4, 2}, 65535},
         {"WAITKEY {1}", 0, 65536, "[2] INTERNAL ERROR: dataTableIndex exceeded!\n", {}, 0},
         // Offsets held in the opcode itself are 32 bits wide and unbounded.
-        {"WRITE SID 1", 0, 70000, "", {8, 4}, 70000},
-        {mem255, 0, 0, "", {8, 4}, 0},
-        {mem256, 0, 0, "[2] Error: Too many MEM bytes\n", {}, 0},
-        {request255, 0, 0, "", {7, 4}, 0},
+        {"WRITE SID 1", 0, 70000, "", {8, 4}, 70000}, {mem255, 0, 0, "", {8, 4}, 0},
+        {mem256, 0, 0, "[2] Error: Too many MEM bytes\n", {}, 0}, {request255, 0, 0, "", {7, 4}, 0},
         {request255 + " 1", 0, 0, "[2] Error: Too many REQUEST bytes\n", {}, 0},
     };
     for (const auto& r : rows) {
