@@ -101,22 +101,12 @@ TEST(Assemble, JumpLayouts) {
     for (const auto& r : rows) EXPECT_EQ(layout(r.script), r.program) << r.script;
 }
 
-TEST(Assemble, FlashFilesAndTables) {
+// Equal texts are stored once per use.
+TEST(Assemble, TextsStoredPerUse) {
     program p;
-    compile_script(parse_script_text("PROG \"a.vbf\" EXEC \"hi\" PROGNC \"a.vbf\" EXEC \"hi\" PROGNR \"b.vbf\""), p);
-    ASSERT_EQ(p.vbfs.size(), 3u);
-    const std::pair<std::string, size_t> want[] = {{"a.vbf", 0}, {"a.vbf", 2}, {"b.vbf", 4}};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(p.vbfs[i].file_name, want[i].first);
-        EXPECT_EQ(p.vbfs[i].instruction, want[i].second);
-        EXPECT_EQ(p.vbfs[i].file_checksum, 0u);
-        EXPECT_EQ(get_field(p.instructions[want[i].second].opcode, fields::prog::image), 0u);
-    }
-    // Equal texts are stored once per use.
+    compile_script(parse_script_text("EXEC \"hi\" EXEC \"hi\""), p);
     EXPECT_EQ(p.string_table, hex("68 69 00 68 69 00"));
-    EXPECT_EQ(get_field(p.instructions[3].opcode, fields::text::string), 3u);
-    EXPECT_TRUE(p.data_table.empty());
-    EXPECT_EQ(p.instructions.size(), 6u);
+    EXPECT_EQ(get_field(p.instructions[1].opcode, fields::text::string), 3u);
 }
 
 const std::string MEM256 = "MEM 1 = \"" + std::string(256, 'm') + "\"";

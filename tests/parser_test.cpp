@@ -231,25 +231,6 @@ TEST(Parser, LongDefineValueUsedToTheLimit) {
               "");
 }
 
-// A stream is read through the parser's buffer; the records read before an
-// error stay in the script.
-TEST(Parser, ReadsAStreamAndKeepsTheRecordsBeforeAnError) {
-    std::string text;
-    for (int i = 0; i < 20000; ++i) text += "DELAY " + std::to_string(i) + "\n";
-    text += "DEFINE A DO A\nA";
-    std::FILE* f = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-    script s;
-    EXPECT_EQ(error_of([&] { parse_script(f, s); }), "[20002] Error: Unknown command: A\n");
-    std::fclose(f);
-    ASSERT_EQ(s.commands.size(), 20001u);
-    EXPECT_EQ(s.commands[12345].line, 12346u);
-    EXPECT_EQ(std::get<delay_form>(s.commands[12345].form).value, 12345);
-    EXPECT_EQ(s.commands.back().kind, CMD_DO);
-    EXPECT_EQ(s.commands.back().line, 20002u);
-}
-
 // 10,000 names used a million times: a lookup that walks the names would
 // outlast the test's time limit.
 TEST(Parser, ManyDefineNames) {
