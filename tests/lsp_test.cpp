@@ -143,8 +143,10 @@ std::vector<exchange> exchanges() {
          {error(2, -32601), error(3, -32601), error(4, -32600)}},
         {"invalid parameters", start::opened, "LED RED ON\n",
          request(2, "textDocument/hover", {{"textDocument", {{"uri", uri}}}}) + at(3, "textDocument/hover", 0, -1) +
-             at(4, "textDocument/references", 0, 0) + request(5, "textDocument/definition", json::array()),
-         {published(1), error(2, -32602), error(3, -32602), error(4, -32602), error(5, -32602)}},
+             at(4, "textDocument/references", 0, 0) + request(5, "textDocument/definition", json::array()) +
+             notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}}}}),
+         {published(1), error(2, -32602), error(3, -32602), error(4, -32602), error(5, -32602),
+          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}}}},
 
         // Diagnostics on open and on every change, in the editor's positions.
         {"diagnostics", start::opened, diagnosed,
@@ -200,7 +202,7 @@ std::vector<exchange> exchanges() {
     };
 }
 
-// The messages of the server's output, error texts left out.
+// The messages of the server's output, error and log texts left out.
 std::vector<json> messages_of(const std::string& out) {
     std::vector<json> messages;
     for (size_t at = 0; at < out.size();) {
@@ -210,6 +212,10 @@ std::vector<json> messages_of(const std::string& out) {
         if (m.contains("error")) {
             EXPECT_FALSE(m["error"].value("message", "").empty()) << m;
             m["error"].erase("message");
+        }
+        if (m.value("method", "") == "window/logMessage") {
+            EXPECT_FALSE(m["params"].value("message", "").empty()) << m;
+            m["params"].erase("message");
         }
         messages.push_back(std::move(m));
         at = body + length;

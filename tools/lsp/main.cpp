@@ -44,7 +44,12 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     vendrak::lsp::worker_thread checks;
     vendrak::lsp::server server(std::cout, checks);
-    const int status = vendrak::lsp::serve(std::cin, server);
+    int status = 1;
+    try {
+        status = vendrak::lsp::serve(std::cin, server);
+    } catch (const std::exception& e) {
+        std::cerr << "vendrak-lsp: " << e.what() << "\n";
+    }
     // A VBF check still running ends before the server it reports to.
     checks.stop();
     return status;

@@ -124,19 +124,26 @@ void server::state::handle(const json& message) {
         return fail(id, invalid_request, "jsonrpc must be \"2.0\"");
     const std::string& method = message["method"].get_ref<const std::string&>();
     const json params = message.value("params", json::object());
+    // A notification has no answer: the editor's log says what went wrong.
+    auto refuse = [&](error_code code, const std::string& why) {
+        if (has_id)
+            fail(id, code, why);
+        else
+            notify("window/logMessage", {{"type", 1}, {"message", method + ": " + why}});
+    };
     try {
         if (has_id)
             answer(id, request(method, params));
         else
             notification(method, params);
     } catch (const rpc_error& e) {
-        if (has_id) fail(id, e.code, e.message);
+        refuse(e.code, e.message);
     } catch (const invalid_params& e) {
-        if (has_id) fail(id, invalid_params_code, e.what());
+        refuse(invalid_params_code, e.what());
     } catch (const json::exception& e) {
-        if (has_id) fail(id, invalid_params_code, e.what());
+        refuse(invalid_params_code, e.what());
     } catch (const std::exception& e) {
-        if (has_id) fail(id, internal_error, e.what());
+        refuse(internal_error, e.what());
     }
 }
 
@@ -211,7 +218,7 @@ void server::state::notification(const std::string& method, const json& params) 
         auto d = std::make_unique<document>();
         d->uri = uri;
         d->path = path_of(uri);
-        d->version = item.at("version").get<int64_t>();
+        d->version = item.value("version", int64_t{0});
         d->set_text(string_at(item, "text"));
         check(*d);
         check_flash_files(*d);
@@ -220,7 +227,7 @@ void server::state::notification(const std::string& method, const json& params) 
         // A change to a document that is not open has nothing to change.
         if (document* d = find(params)) {
             change(*d, params.at("contentChanges"));
-            d->version = params.at("textDocument").at("version").get<int64_t>();
+            d->version = params.at("textDocument").value("version", d->version + 1);
             check(*d);
         }
     } else if (method == "textDocument/didSave") {
