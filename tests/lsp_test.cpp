@@ -83,9 +83,11 @@ struct exchange {
     bool with_diagnostics = true;  // false: publishDiagnostics is left out of the comparison
 };
 
-// Lines: UTF-16 positions after characters of 2, 3 and 4 UTF-8 bytes, a
-// lone CR that ends an editor's line but not the compiler's.
-const char* const diagnosed = "/* \xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80 */ DELAY 1.5 ; \xC3\xBC\nLCD 9 1 \"x\"\nLED RED ON \rDELAY 2.5\n";
+// Lines: UTF-16 positions after characters of 2, 3 and 4 UTF-8 bytes in a
+// comment and in a string, a lone CR that ends an editor's line but not the
+// compiler's.
+const char* const diagnosed =
+    "/* \xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80 */ DELAY 1.5 ; \xC3\xBC\nEXEC \"\xC3\xA4\" LCD 9 1 \"x\"\nLED RED ON \rDELAY 2.5\n";
 
 const char* const navigated =
     "DEFINE N 4\n"                                  // 0
@@ -110,7 +112,7 @@ std::vector<exchange> exchanges() {
         {"completionProvider", json::object()}};
     const std::string initialize = request(1, "initialize", {{"capabilities", json::object()}});
     const json fraction_15 = problem(range(0, 17, 0, 20), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction");
-    const json row_9 = problem(range(1, 4, 1, 5), "LCD row out of range");
+    const json row_9 = problem(range(1, 13, 1, 14), "LCD row out of range");
     const json fraction_25 = problem(range(3, 6, 3, 9), "\"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped", "fraction");
     const json missing = problem(range(1, 5, 1, 18), "Cannot open \"missing.vbf\" file");
     return {
