@@ -60,10 +60,16 @@ int main(int argc, char** argv) {
         size_t k = i + 1;
         while (k < lines.size() && lines[k].empty()) ++k;
         std::string syntax;
-        for (; k < lines.size() && std::regex_match(lines[k], m, syntax_line); ++k) syntax += (syntax.empty() ? "" : "\n") + m[1].str();
+        for (; k < lines.size() && std::regex_match(lines[k], m, syntax_line); ++k) {
+            if (!syntax.empty()) syntax += '\n';
+            syntax += m[1].str();
+        }
         std::string sentence;
         if (k < lines.size() && lines[k].empty()) {
-            for (++k; k < lines.size() && !lines[k].empty(); ++k) sentence += (sentence.empty() ? "" : " ") + lines[k];
+            for (++k; k < lines.size() && !lines[k].empty(); ++k) {
+                if (!sentence.empty()) sentence += ' ';
+                sentence += lines[k];
+            }
         }
         if (syntax.empty() || sentence.empty()) {
             std::cerr << argv[1] << ":" << i + 1 << ": the entry of " << keywords

@@ -116,16 +116,17 @@ outline scan_outline(std::string_view text) {
         const word& w = out.words[k];
         return w.kind == word::name && words::same_word(text.substr(w.begin, w.end - w.begin), keyword);
     };
+    // A DEFINE in the value of another is text, not a definition.
+    size_t value_end = 0;
     for (size_t k = 0; k < out.words.size(); ++k) {
         const word& w = out.words[k];
         if (w.kind != word::name) continue;
-        const bool after_define = k > 0 && is_word(k - 1, words::define_keyword);
-        if (after_define) {
+        if (w.begin >= value_end && k > 0 && is_word(k - 1, words::define_keyword)) {
             // The value: every word up to the line feed after the name.
             const size_t line_end = std::min(text.find('\n', w.end), text.size());
-            size_t end = w.end;
-            for (size_t v = k + 1; v < out.words.size() && out.words[v].begin < line_end; ++v) end = out.words[v].end;
-            out.defines.push_back({word_text(text, w), k, end});
+            value_end = w.end;
+            for (size_t v = k + 1; v < out.words.size() && out.words[v].begin < line_end; ++v) value_end = out.words[v].end;
+            out.defines.push_back({word_text(text, w), k, value_end});
             continue;
         }
         const bool after_jump = k > 0 && (is_word(k - 1, "GOTO") || is_word(k - 1, "GOSUB")) &&

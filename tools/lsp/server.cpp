@@ -279,7 +279,10 @@ void server::state::check_flash_files(const document& d) {
             options.vbf_checks = false;
             found = flash_only(std::move(all), check::check_script(text, path, options), text);
         } catch (const std::exception& e) {
-            found.push_back({{0, 0, check::severity::error, {}, std::string("The VBF files could not be checked: ") + e.what()}, ""});
+            flash_finding failure;
+            failure.found.message = "The VBF files could not be checked: ";
+            failure.found.message += e.what();
+            found.push_back(std::move(failure));
         }
         flash_checked(uri, std::move(found));
     });
