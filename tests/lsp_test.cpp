@@ -94,7 +94,7 @@ const char* const navigated =
     "menu:\n"                                       // 1
     "led red on\n"                                  // 2
     "GOTO menu:\n"                                  // 3
-    "DEFINE N 5\n"                                  // 4
+    "DEFINE N N 1\n"                                // 4
     "DELAY N\n"                                     // 5
     "menu:\n"                                       // 6
     "GOSUB menu\n"                                  // 7
@@ -174,19 +174,19 @@ std::vector<exchange> exchanges() {
          at(2, "textDocument/hover", 2, 1) + at(3, "textDocument/hover", 8, 10) + at(4, "textDocument/hover", 5, 99) +
              at(5, "textDocument/hover", 9, 18) + at(6, "textDocument/hover", 20, 0) + at(7, "textDocument/hover", 1, 2),
          {answer(2, hover_text(range(2, 0, 2, 3), led_help)), answer(3, hover_text(range(8, 9, 8, 12), led_help)),
-          answer(4, hover_text(range(5, 6, 5, 7), "```vsc\nDEFINE N 5\n```")), answer(5, nullptr), answer(6, nullptr),
+          answer(4, hover_text(range(5, 6, 5, 7), "```vsc\nDEFINE N N 1\n```")), answer(5, nullptr), answer(6, nullptr),
           answer(7, nullptr)},
          1, false},
         {"definition and references", start::opened, navigated,
          at(2, "textDocument/definition", 3, 6) + at(3, "textDocument/definition", 7, 7) + at(4, "textDocument/definition", 5, 6) +
-             at(5, "textDocument/definition", 2, 5) +
+             at(5, "textDocument/definition", 2, 5) + at(9, "textDocument/definition", 4, 9) +
              at(6, "textDocument/references", 1, 2, {{"context", {{"includeDeclaration", true}}}}) +
              at(7, "textDocument/references", 6, 0, {{"context", {{"includeDeclaration", false}}}}) +
              at(8, "textDocument/references", 0, 7, {{"context", {{"includeDeclaration", true}}}}),
-         {answer(2, place(1, 0, 1, 4)), answer(3, place(1, 0, 1, 4)), answer(4, place(4, 7, 4, 8)), answer(5, nullptr),
+         {answer(2, place(1, 0, 1, 4)), answer(3, place(1, 0, 1, 4)), answer(4, place(4, 7, 4, 8)), answer(5, nullptr), answer(9, place(0, 7, 0, 8)),
           answer(6, {place(1, 0, 1, 4), place(3, 5, 3, 9), place(6, 0, 6, 4), place(7, 6, 7, 10)}),
           answer(7, {place(3, 5, 3, 9), place(7, 6, 7, 10)}),
-          answer(8, {place(0, 7, 0, 8), place(4, 7, 4, 8), place(5, 6, 5, 7)})},
+          answer(8, {place(0, 7, 0, 8), place(4, 7, 4, 8), place(4, 9, 4, 10), place(5, 6, 5, 7)})},
          1, false},
         {"completion", start::opened, navigated,
          at(2, "textDocument/completion", 2, 5) + at(3, "textDocument/completion", 2, 8) + at(4, "textDocument/completion", 3, 5) +
@@ -198,7 +198,7 @@ std::vector<exchange> exchanges() {
         {"document symbols", start::opened, navigated, request(2, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
          {answer(2, {{{"name", "N"}, {"kind", 14}, {"range", range(0, 0, 0, 10)}, {"selectionRange", range(0, 7, 0, 8)}},
                      {{"name", "menu"}, {"kind", 12}, {"range", range(1, 0, 1, 5)}, {"selectionRange", range(1, 0, 1, 4)}},
-                     {{"name", "N"}, {"kind", 14}, {"range", range(4, 0, 4, 10)}, {"selectionRange", range(4, 7, 4, 8)}},
+                     {{"name", "N"}, {"kind", 14}, {"range", range(4, 0, 4, 12)}, {"selectionRange", range(4, 7, 4, 8)}},
                      {{"name", "menu"}, {"kind", 12}, {"range", range(6, 0, 6, 5)}, {"selectionRange", range(6, 0, 6, 4)}}})},
          1, false},
     };

@@ -48,8 +48,9 @@ struct meaning {
     const symbol* definition = nullptr;  // the DEFINE in force there, or the label jumps go to
 };
 
-// A word is replaced by the last DEFINE of its name before it; a word that
-// no DEFINE replaces is a label when it is one or a jump names it.
+// A word is replaced by the last DEFINE of its name whose value ends before
+// it (inside its own value a name still has its old value); a word that no
+// DEFINE replaces is a label when it is one or a jump names it.
 meaning meaning_at(const document& d, size_t offset) {
     const size_t k = d.words.word_at(offset);
     if (k == d.words.words.size() || d.words.words[k].kind != word::name) return {};
@@ -57,7 +58,12 @@ meaning meaning_at(const document& d, size_t offset) {
     const symbol* in_force = nullptr;
     for (const symbol& s : d.words.defines) {
         if (s.word > k) break;
-        if (s.name == text) in_force = &s;
+        if (s.name != text) continue;
+        if (s.word == k) {
+            in_force = &s;  // the name being defined
+            break;
+        }
+        if (s.end <= d.words.words[k].begin) in_force = &s;
     }
     if (in_force) return {meaning::define, text, in_force};
     const symbol* at = symbol_at(d.words.labels, k);
