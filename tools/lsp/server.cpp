@@ -290,6 +290,9 @@ void server::state::check_flash_files(const document& d) {
 
 void server::state::flash_checked(const std::string& uri, std::vector<flash_finding> found) {
     const std::lock_guard lock(mutex);
+    // After shutdown the editor expects nothing more, and after exit it may
+    // have closed the stream.
+    if (now != phase::running) return;
     const auto d = documents.find(uri);
     if (d == documents.end() || (found.empty() && d->second->flash_findings.empty())) return;
     d->second->flash_findings = std::move(found);
