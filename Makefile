@@ -35,7 +35,7 @@ asan:
 
 release:
 	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON
-	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect vendrak-check
+	cmake --build $(RELEASE) -j $(JOBS)
 
 # Compiles the main example in examples/ (where its VBF files are) into
 # $(RELEASE)/example.bin, shows its listing and summary line, and verifies
@@ -78,12 +78,13 @@ fuzz: build
 # Editor support. The TextMate grammar is tokenized by the engine VS Code
 # runs it with (npm packages of tests/editors, installed by npm ci from its
 # lock file); the Vim files are loaded by headless Neovim and Vim, whichever
-# are installed (at least one must be).
+# are installed (at least one must be); vendrak-lsp is driven by Neovim's
+# language client (test-lsp, which needs Neovim).
 EDITOR_TESTS := tests/editors
 VSCODE_EXT   := editors/vscode
 
-.PHONY: test-editors vsix
-test-editors: $(EDITOR_TESTS)/node_modules/.package-lock.json
+.PHONY: test-editors test-lsp vsix
+test-editors: $(EDITOR_TESTS)/node_modules/.package-lock.json test-lsp
 	cd $(EDITOR_TESTS) && node --test
 	@ran=; \
 	if command -v nvim >/dev/null; then \
@@ -93,6 +94,17 @@ test-editors: $(EDITOR_TESTS)/node_modules/.package-lock.json
 	  vim -N -u NONE -i NONE -n -es -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
 	fi; \
 	test -n "$$ran" || { echo "test-editors: neither nvim nor vim is installed" >&2; exit 1; }
+
+# vendrak-lsp under Neovim's built-in language client, headless: the
+# diagnostics of an example with a planted error and slip, hover, definition,
+# shutdown and exit. The -c after the test file ends Neovim when the file
+# cannot even be loaded.
+test-lsp:
+	@command -v nvim >/dev/null || { echo "test-lsp: Neovim (nvim) is not installed" >&2; exit 1; }
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
+	cmake --build $(BUILD) -j $(JOBS) --target vendrak-lsp
+	VENDRAK_LSP=$(BUILD)/vendrak-lsp nvim --headless -u NONE -i NONE -n \
+	  -c 'luafile $(EDITOR_TESTS)/lsp_test.lua' -c 'cquit 1' </dev/null
 
 # The VS Code extension as editors/vscode/vendrak-script-<version>.vsix, after
 # a type check of the client against the VS Code and language client APIs.

@@ -1,8 +1,9 @@
 # What `cmake --install` (and `make install`) puts where, and the packages
 # `make package` builds from it: a .deb and a .tar.gz.
 #
-#   bin/                                    vendrak, vendrak-inspect, vendrak-check
-#   share/man/man1, man5                    vendrak(1), vendrak-inspect(1), vendrak-check(1), vendrak-script(5)
+#   bin/                                    vendrak, vendrak-inspect, vendrak-check, vendrak-lsp
+#   share/man/man1, man5                    vendrak(1), vendrak-inspect(1), vendrak-check(1), vendrak-lsp(1),
+#                                           vendrak-script(5)
 #   share/doc/vendrak/                      README, the language manual, limits, LICENSE, CHANGELOG
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
 #   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check
@@ -42,6 +43,11 @@ if(TARGET vendrak-check)
 endif()
 
 install(FILES man/vendrak.1 man/vendrak-inspect.1 man/vendrak-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The language server is built only where nlohmann-json is installed.
+if(TARGET vendrak-lsp)
+  install(TARGETS vendrak-lsp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES man/vendrak-lsp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES man/vendrak-script.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 
 install(FILES README.md CHANGELOG.md LICENSE docs/language.md docs/limits.md
@@ -81,7 +87,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "every VBF file it programs and writes one container, optionally AES-128"
     "encrypted. vendrak-inspect verifies, lists and decompiles containers;"
     "vendrak-check reports every error of a script at once and warns about"
-    "the slips that compile, for editors and CI.")
+    "the slips that compile, for editors and CI; vendrak-lsp gives editors"
+    "its findings as a script is typed, with hover, definitions and completion.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_GENERATOR DEB TGZ)

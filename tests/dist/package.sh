@@ -27,6 +27,8 @@ share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/log
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
 share/bash-completion/completions/vendrak share/bash-completion/completions/vendrak-inspect
 share/bash-completion/completions/vendrak-check"
+# The language server, where the build has it (it needs nlohmann-json).
+[ -x "$build/vendrak-lsp" ] && files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
@@ -73,6 +75,9 @@ grep -q '^Script Size:' "$work/out" || fail "no summary line: $(cat "$work/out")
 [ "$(tail -c 16 "$work/job/job.bin" | tr -d '\0')" = "VENDRAK v$version" ] || fail "maker tag is not VENDRAK v$version"
 "$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
 "$root/usr/bin/vendrak-check" --version | grep -qxF "vendrak-check $version" || fail "vendrak-check --version lacks $version"
+if [ -x "$build/vendrak-lsp" ]; then
+    "$root/usr/bin/vendrak-lsp" --version | grep -qxF "vendrak-lsp $version" || fail "vendrak-lsp --version lacks $version"
+fi
 
 for page in "$root"/usr/share/man/man*/*; do
     text=$(mandoc -T ascii "$page" 2>&1 | sed -e 's/.\x08//g')

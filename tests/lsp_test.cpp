@@ -1,0 +1,300 @@
+// vendrak-lsp in-process: one table of exchanges, each the messages an
+// editor sends and every message the server writes back, with the exit
+// status; then the help of every keyword, and the editor's positions.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "lsp/help.h"
+#include "lsp/server.h"
+#include "lsp/text.h"
+#include "parser/vocabulary.h"
+
+namespace {
+
+using namespace vendrak::lsp;
+using json = nlohmann::json;
+
+const std::string uri = "file:///w/t.vsc";
+
+std::string frame(const std::string& body) { return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body; }
+std::string send(json m) {
+    m["jsonrpc"] = "2.0";
+    return frame(m.dump());
+}
+std::string request(int id, const char* method, json params = json::object()) {
+    return send({{"id", id}, {"method", method}, {"params", std::move(params)}});
+}
+std::string notice(const char* method, json params = json::object()) {
+    return send({{"method", method}, {"params", std::move(params)}});
+}
+// A request about a place of the open script.
+std::string at(int id, const char* method, int line, int character, json more = json::object()) {
+    more["textDocument"] = {{"uri", uri}};
+    more["position"] = {{"line", line}, {"character", character}};
+    return request(id, method, std::move(more));
+}
+std::string change(int version, json changes) {
+    return notice("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", version}}}, {"contentChanges", std::move(changes)}});
+}
+
+json range(int l1, int c1, int l2, int c2) {
+    return {{"start", {{"line", l1}, {"character", c1}}}, {"end", {{"line", l2}, {"character", c2}}}};
+}
+json place(int l1, int c1, int l2, int c2) { return {{"uri", uri}, {"range", range(l1, c1, l2, c2)}}; }
+json answer(int id, json result) { return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}; }
+// Errors are compared by their code; their text is the server's own.
+json error(json id, int code) { return {{"jsonrpc", "2.0"}, {"id", std::move(id)}, {"error", {{"code", code}}}}; }
+// A list, so that one diagnostic is not taken for the list itself.
+json published(int version, std::vector<json> diagnostics = {}) {
+    return {{"jsonrpc", "2.0"},
+            {"method", "textDocument/publishDiagnostics"},
+            {"params", {{"uri", uri}, {"version", version}, {"diagnostics", json(std::move(diagnostics))}}}};
+}
+json problem(json where, const char* message, const char* warning = nullptr) {
+    json d = {{"range", std::move(where)}, {"severity", warning ? 2 : 1}, {"source", "vendrak"}, {"message", message}};
+    if (warning) d["code"] = warning;
+    return d;
+}
+json hover_text(json where, const char* markdown) {
+    return {{"contents", {{"kind", "markdown"}, {"value", markdown}}}, {"range", std::move(where)}};
+}
+json items(std::initializer_list<const char*> labels, int kind) {
+    json out = json::array();
+    for (const char* l : labels) out.push_back({{"label", l}, {"kind", kind}});
+    return out;
+}
+
+const char* const led_help = "```vsc\nLED GREEN|RED ON|OFF|TOGGLE\n```\nSwitches the green or the red LED on, off, or to its other state.";
+
+// What the editor has done before the row's messages.
+enum class start { nothing, initialized, opened };
+
+struct exchange {
+    const char* name;
+    start from;
+    const char* script;  // the text opened as `uri`
+    std::string input;
+    std::vector<json> expected;  // after the answer to initialize
+    int status = 1;
+    bool with_diagnostics = true;  // false: publishDiagnostics is left out of the comparison
+};
+
+// Lines: UTF-16 positions after characters of 2, 3 and 4 UTF-8 bytes in a
+// comment and in a string, a lone CR that ends an editor's line but not the
+// compiler's.
+const char* const diagnosed =
+    "/* \xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80 */ DELAY 1.5 ; \xC3\xBC\nEXEC \"\xC3\xA4\" LCD 9 1 \"x\"\nLED RED ON \rDELAY 2.5\n";
+
+const char* const navigated =
+    "DEFINE N 4\n"                                  // 0
+    "menu:\n"                                       // 1
+    "led red on\n"                                  // 2
+    "GOTO menu:\n"                                  // 3
+    "DEFINE N N 1\n"                                // 4
+    "DELAY N\n"                                     // 5
+    "menu:\n"                                       // 6
+    "GOSUB menu\n"                                  // 7
+    "/* \xF0\x9F\x98\x80 */ LED GREEN OFF\n"        // 8
+    "LCD 1 1 \"text\" ; LED \n";                    // 9
+
+std::vector<exchange> exchanges() {
+    const json capabilities = {
+        {"positionEncoding", "utf-16"},
+        {"textDocumentSync", {{"openClose", true}, {"change", 1}, {"save", {{"includeText", false}}}}},
+        {"hoverProvider", true},
+        {"definitionProvider", true},
+        {"referencesProvider", true},
+        {"documentSymbolProvider", true},
+        {"completionProvider", json::object()}};
+    const std::string initialize = request(1, "initialize", {{"capabilities", json::object()}});
+    const json fraction_15 = problem(range(0, 17, 0, 20), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction");
+    const json row_9 = problem(range(1, 13, 1, 14), "LCD row out of range");
+    const json fraction_25 = problem(range(3, 6, 3, 9), "\"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped", "fraction");
+    const json missing = problem(range(1, 5, 1, 18), "Cannot open \"missing.vbf\" file");
+    return {
+        // The life cycle.
+        {"initialize", start::nothing, nullptr, initialize,
+         {answer(1, {{"capabilities", capabilities}, {"serverInfo", {{"name", "vendrak-lsp"}, {"version", VENDRAK_VERSION}}}})}},
+        {"requests before initialize", start::nothing, nullptr,
+         at(7, "textDocument/hover", 0, 0) + notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", "DELAY 1.5"}}}}) +
+             request(8, "shutdown"),
+         {error(7, -32002), error(8, -32002)}},
+        {"exit without shutdown", start::initialized, nullptr, notice("exit") + request(2, "shutdown"), {}, 1},
+        {"shutdown, then exit", start::initialized, nullptr,
+         request(2, "shutdown") + at(3, "textDocument/hover", 0, 0) + request(4, "initialize", {{"capabilities", json::object()}}) + notice("exit"),
+         {answer(2, nullptr), error(3, -32600), error(4, -32600)}, 0},
+        {"the input ends after shutdown", start::initialized, nullptr, request(2, "shutdown"), {answer(2, nullptr)}, 0},
+
+        // Messages that are not what they should be.
+        {"broken frames and JSON", start::initialized, nullptr,
+         frame("{\"jsonrpc\": \"2.0\", \"id\": 2,") + "Content-Type: application/json\r\n\r\n" +
+             "{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":\"shutdown\"}" + "Content-Length: 12x\r\n\r\n" + request(4, "x/unknown") +
+             frame("[1, 2]") + frame("{\"jsonrpc\":\"2.0\",\"id\":{},\"method\":\"shutdown\"}") +
+             frame("{\"jsonrpc\":\"1.0\",\"id\":5,\"method\":\"shutdown\"}") + frame("{\"jsonrpc\":\"2.0\",\"id\":6}"),
+         // The body after the frame without a length runs into the next
+         // header, which is still found.
+         {error(nullptr, -32700), error(nullptr, -32700), error(nullptr, -32700), error(4, -32601), error(nullptr, -32600),
+          error(nullptr, -32600), error(5, -32600), error(6, -32600)}},
+        {"unknown methods, notifications and answers", start::initialized, nullptr,
+         request(2, "textDocument/formatting") + request(3, "$/unknown") + notice("$/cancelRequest", {{"id", 2}}) +
+             notice("workspace/didChangeConfiguration") + send({{"id", 9}, {"result", nullptr}}) + request(4, "initialize"),
+         {error(2, -32601), error(3, -32601), error(4, -32600)}},
+        {"invalid parameters", start::opened, "LED RED ON\n",
+         request(2, "textDocument/hover", {{"textDocument", {{"uri", uri}}}}) + at(3, "textDocument/hover", 0, -1) +
+             at(4, "textDocument/references", 0, 0) + request(5, "textDocument/definition", json::array()) +
+             notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}}}}),
+         {published(1), error(2, -32602), error(3, -32602), error(4, -32602), error(5, -32602),
+          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}}}},
+
+        // Diagnostics on open and on every change, in the editor's positions.
+        {"diagnostics", start::opened, diagnosed,
+         change(2, json::array({{{"text", "DELAY 1.5\n"}}})) +
+             notice("textDocument/didChange", {{"textDocument", {{"uri", "file:///w/other.vsc"}, {"version", 1}}},
+                                               {"contentChanges", json::array({{{"text", "DELAY 0"}}})}}) +
+             change(3, json::array({{{"range", range(0, 6, 0, 9)}, {"text", "7"}}})) +
+             notice("textDocument/didClose", {{"textDocument", {{"uri", uri}}}}) + at(4, "textDocument/hover", 0, 0),
+         {published(1, {fraction_15, row_9, fraction_25}),
+          published(2, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
+          published(3), json{{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", {{"uri", uri}, {"diagnostics", json::array()}}}},
+          answer(4, nullptr)}},
+        // The VBF checks run on open and save; between, their findings stay
+        // on their line while it is there.
+        {"VBF findings", start::opened, "LED RED ON\nPROG \"missing.vbf\"\n",
+         change(2, json::array({{{"text", "DELAY 10\nLED RED ON\nPROG \"missing.vbf\"\n"}}})) + change(3, json::array({{{"text", "LED RED ON\n"}}})) +
+             notice("textDocument/didSave", {{"textDocument", {{"uri", uri}}}}),
+         {published(1), published(1, {missing}), published(2, {problem(range(2, 5, 2, 18), "Cannot open \"missing.vbf\" file")}), published(3),
+          published(3)}},
+
+        // Hover, definition, references, completion and symbols.
+        {"hover", start::opened, navigated,
+         at(2, "textDocument/hover", 2, 1) + at(3, "textDocument/hover", 8, 10) + at(4, "textDocument/hover", 5, 99) +
+             at(5, "textDocument/hover", 9, 18) + at(6, "textDocument/hover", 20, 0) + at(7, "textDocument/hover", 1, 2),
+         {answer(2, hover_text(range(2, 0, 2, 3), led_help)), answer(3, hover_text(range(8, 9, 8, 12), led_help)),
+          answer(4, hover_text(range(5, 6, 5, 7), "```vsc\nDEFINE N N 1\n```")), answer(5, nullptr), answer(6, nullptr),
+          answer(7, nullptr)},
+         1, false},
+        {"definition and references", start::opened, navigated,
+         at(2, "textDocument/definition", 3, 6) + at(3, "textDocument/definition", 7, 7) + at(4, "textDocument/definition", 5, 6) +
+             at(5, "textDocument/definition", 2, 5) + at(9, "textDocument/definition", 4, 9) +
+             at(6, "textDocument/references", 1, 2, {{"context", {{"includeDeclaration", true}}}}) +
+             at(7, "textDocument/references", 6, 0, {{"context", {{"includeDeclaration", false}}}}) +
+             at(8, "textDocument/references", 0, 7, {{"context", {{"includeDeclaration", true}}}}),
+         {answer(2, place(1, 0, 1, 4)), answer(3, place(1, 0, 1, 4)), answer(4, place(4, 7, 4, 8)), answer(5, nullptr), answer(9, place(0, 7, 0, 8)),
+          answer(6, {place(1, 0, 1, 4), place(3, 5, 3, 9), place(6, 0, 6, 4), place(7, 6, 7, 10)}),
+          answer(7, {place(3, 5, 3, 9), place(7, 6, 7, 10)}),
+          answer(8, {place(0, 7, 0, 8), place(4, 7, 4, 8), place(4, 9, 4, 10), place(5, 6, 5, 7)})},
+         1, false},
+        {"completion", start::opened, navigated,
+         at(2, "textDocument/completion", 2, 5) + at(3, "textDocument/completion", 2, 8) + at(4, "textDocument/completion", 3, 5) +
+             at(5, "textDocument/completion", 9, 10) + at(6, "textDocument/completion", 9, 17) +
+             at(7, "textDocument/completion", 8, 16),
+         {answer(2, items({"green", "red"}, 20)), answer(3, items({"ON", "OFF", "TOGGLE"}, 20)), answer(4, items({"menu"}, 3)),
+          answer(5, json::array()), answer(6, json::array()), answer(7, items({"GREEN", "RED"}, 20))},
+         1, false},
+        {"document symbols", start::opened, navigated, request(2, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
+         {answer(2, {{{"name", "N"}, {"kind", 14}, {"range", range(0, 0, 0, 10)}, {"selectionRange", range(0, 7, 0, 8)}},
+                     {{"name", "menu"}, {"kind", 12}, {"range", range(1, 0, 1, 5)}, {"selectionRange", range(1, 0, 1, 4)}},
+                     {{"name", "N"}, {"kind", 14}, {"range", range(4, 0, 4, 12)}, {"selectionRange", range(4, 7, 4, 8)}},
+                     {{"name", "menu"}, {"kind", 12}, {"range", range(6, 0, 6, 5)}, {"selectionRange", range(6, 0, 6, 4)}}})},
+         1, false},
+    };
+}
+
+// The messages of the server's output, error and log texts left out.
+std::vector<json> messages_of(const std::string& out) {
+    std::vector<json> messages;
+    for (size_t at = 0; at < out.size();) {
+        const size_t length = std::stoul(out.substr(at + 16));
+        const size_t body = out.find("\r\n\r\n", at) + 4;
+        json m = json::parse(out.substr(body, length));
+        if (m.contains("error")) {
+            EXPECT_FALSE(m["error"].value("message", "").empty()) << m;
+            m["error"].erase("message");
+        }
+        if (m.value("method", "") == "window/logMessage") {
+            EXPECT_FALSE(m["params"].value("message", "").empty()) << m;
+            m["params"].erase("message");
+        }
+        messages.push_back(std::move(m));
+        at = body + length;
+    }
+    return messages;
+}
+
+TEST(lsp, exchanges) {
+    const json capabilities = {{"textDocument",
+                                {{"hover", {{"contentFormat", {"markdown", "plaintext"}}}},
+                                 {"documentSymbol", {{"hierarchicalDocumentSymbolSupport", true}}}}}};
+    for (const exchange& e : exchanges()) {
+        SCOPED_TRACE(e.name);
+        std::string input;
+        if (e.from != start::nothing)
+            input = request(1, "initialize", {{"capabilities", capabilities}, {"rootUri", "file:///nonexistent-vendrak"}}) +
+                    notice("initialized");
+        if (e.from == start::opened)
+            input += notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}, {"languageId", "vsc"}, {"version", 1}, {"text", e.script}}}});
+        std::istringstream in(input + e.input);
+        std::ostringstream out;
+        run_at_once jobs;
+        server s(out, jobs);
+        EXPECT_EQ(serve(in, s), e.status);
+
+        std::vector<json> got = messages_of(out.str());
+        if (e.from != start::nothing && !got.empty()) got.erase(got.begin());
+        if (!e.with_diagnostics)
+            std::erase_if(got, [](const json& m) { return m.value("method", "") == "textDocument/publishDiagnostics"; });
+        EXPECT_EQ(json(got).dump(1), json(e.expected).dump(1));
+    }
+}
+
+// Hover and completion take each keyword's syntax and sentence from the
+// manual.
+TEST(lsp, every_keyword_has_help) {
+    for (const auto& s : vendrak::vocabulary::statements) {
+        if (s.keyword.empty()) continue;
+        const auto help = help_for(s.keyword);
+        ASSERT_TRUE(help) << s.keyword;
+        EXPECT_TRUE(help->syntax.starts_with(s.keyword)) << help->syntax;
+        EXPECT_TRUE(help->summary.ends_with('.')) << help->summary;
+    }
+    ASSERT_TRUE(help_for("define"));
+    EXPECT_EQ(help_for("HLCD")->syntax, "HLCD row column operand\nHLCD row column operand low high");
+    EXPECT_FALSE(help_for("GREEN"));
+}
+
+// Bytes that are no valid UTF-8 reach the index only from files; each counts
+// as one code unit.
+TEST(lsp, positions) {
+    struct row {
+        const char* text;
+        size_t offset;
+        position expected;
+    };
+    const row rows[] = {
+        {"a\xFF" "b", 2, {0, 2}},
+        {"\xC3\xA4" "b", 2, {0, 1}},
+        {"\xF0\x9F\x98\x80" "b", 4, {0, 2}},
+        {"\xE0\x80\x80" "b", 3, {0, 3}},    // overlong
+        {"\xED\xA0\x80" "b", 3, {0, 3}},    // a surrogate
+        {"\xC3" "b", 1, {0, 1}},            // cut short
+        {"a\r\nb", 3, {1, 0}},
+        {"a\rb", 2, {1, 0}},
+        {"a\n\nb", 3, {2, 0}},
+    };
+    for (const row& r : rows) {
+        const text_index index(r.text);
+        EXPECT_EQ(index.position_of(r.offset), r.expected) << r.text;
+        EXPECT_EQ(index.offset_of(r.expected), r.offset) << r.text;
+    }
+    const text_index index("\xF0\x9F\x98\x80" "b\r\nc");
+    EXPECT_EQ(index.offset_of({0, 1}), 0u);  // inside a surrogate pair
+    EXPECT_EQ(index.offset_of({0, 99}), 5u);  // past the line's end: before CR LF
+    EXPECT_EQ(index.offset_of({2, 0}), std::nullopt);
+    EXPECT_EQ(index.offset_of_place(2, 1), 7u);
+}
+
+}  // namespace

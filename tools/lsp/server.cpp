@@ -1,0 +1,335 @@
+// The server's side of the protocol: the life cycle (initialize, shutdown,
+// exit), the open documents and their diagnostics, and the dispatch of the
+// requests to the answers of document.h.
+#include "lsp/server.h"
+
+#include <map>
+#include <ostream>
+#include <vector>
+
+#include "lsp/document.h"
+
+namespace vendrak::lsp {
+namespace {
+
+// JSON-RPC's error codes, and the protocol's for a request before initialize.
+enum error_code {
+    parse_error = -32700,
+    invalid_request = -32600,
+    method_not_found = -32601,
+    invalid_params_code = -32602,
+    internal_error = -32603,
+    server_not_initialized = -32002,
+};
+
+struct rpc_error {
+    error_code code;
+    std::string message;
+};
+
+// The full text of every change; incremental sync is not offered.
+constexpr int full_sync = 1;
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The path of a file: URI on this host ("file:///home/a%20b.vsc" gives
+// "/home/a b.vsc"); empty for any other URI.
+std::string path_of(std::string_view uri) {
+    if (!uri.starts_with("file://")) return {};
+    uri.remove_prefix(7);
+    const size_t slash = uri.find('/');
+    if (slash == uri.npos || (slash != 0 && uri.substr(0, slash) != "localhost")) return {};
+    uri.remove_prefix(slash);
+    std::string path;
+    for (size_t i = 0; i < uri.size(); ++i) {
+        if (uri[i] == '%' && i + 2 < uri.size() && hex_digit(uri[i + 1]) >= 0 && hex_digit(uri[i + 2]) >= 0) {
+            path += static_cast<char>(hex_digit(uri[i + 1]) * 16 + hex_digit(uri[i + 2]));
+            i += 2;
+        } else {
+            path += uri[i];
+        }
+    }
+    return path;
+}
+
+const std::string& string_at(const json& object, const char* key) { return object.at(key).get_ref<const std::string&>(); }
+
+}  // namespace
+
+struct server::state {
+    std::ostream& out;
+    background& jobs;
+    std::mutex mutex;
+
+    enum class phase { starting, running, shutting_down, exited } now = phase::starting;
+    bool shutdown_requested = false;
+    // The directory vendrak would run in: the workspace's; relative VBF file
+    // names are looked for there.
+    std::string root;
+    bool markdown = false;
+    bool hierarchical_symbols = false;
+    std::map<std::string, std::unique_ptr<document>, std::less<>> documents;
+    // Background jobs made while a message is handled, submitted after.
+    std::vector<std::pair<std::string, std::function<void()>>> made_jobs;
+
+    state(std::ostream& o, background& b) : out(o), jobs(b) {}
+
+    void send(const json& message) {
+        // Messages quote the script, which need not be valid UTF-8.
+        const std::string body = message.dump(-1, ' ', false, json::error_handler_t::replace);
+        out << "Content-Length: " << body.size() << "\r\n\r\n" << body;
+        out.flush();
+    }
+    void answer(const json& id, json result) { send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}}); }
+    void fail(const json& id, int code, const std::string& message) {
+        send({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
+    }
+    void notify(const char* method, json params) {
+        send({{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}});
+    }
+
+    void handle(const json& message);
+    json request(const std::string& method, const json& params);
+    void notification(const std::string& method, const json& params);
+    json initialize(const json& params);
+
+    document* find(const json& params) {
+        const auto found = documents.find(string_at(params.at("textDocument"), "uri"));
+        return found == documents.end() ? nullptr : found->second.get();
+    }
+    void change(document& d, const json& changes);
+    void check(document& d);
+    void check_flash_files(const document& d);
+    void flash_checked(const std::string& uri, std::vector<flash_finding> found);
+};
+
+void server::state::handle(const json& message) {
+    if (!message.is_object()) return fail(nullptr, invalid_request, "a message is a JSON object");
+    const bool has_id = message.contains("id");
+    const json id = has_id ? message["id"] : json(nullptr);
+    if (has_id && !id.is_string() && !id.is_number_integer())
+        return fail(nullptr, invalid_request, "the id of a request is a number or a string");
+    if (!message.contains("method")) {
+        // A response to a request of ours: the server sends none.
+        if (has_id && (message.contains("result") || message.contains("error"))) return;
+        return fail(id, invalid_request, "a request needs a method");
+    }
+    if (!message["method"].is_string()) return fail(id, invalid_request, "the method is a string");
+    if (const auto version = message.find("jsonrpc"); version == message.end() || *version != "2.0")
+        return fail(id, invalid_request, "jsonrpc must be \"2.0\"");
+    const std::string& method = message["method"].get_ref<const std::string&>();
+    const json params = message.value("params", json::object());
+    // A notification has no answer: the editor's log says what went wrong.
+    auto refuse = [&](error_code code, const std::string& why) {
+        if (has_id)
+            fail(id, code, why);
+        else
+            notify("window/logMessage", {{"type", 1}, {"message", method + ": " + why}});
+    };
+    try {
+        if (has_id)
+            answer(id, request(method, params));
+        else
+            notification(method, params);
+    } catch (const rpc_error& e) {
+        refuse(e.code, e.message);
+    } catch (const invalid_params& e) {
+        refuse(invalid_params_code, e.what());
+    } catch (const json::exception& e) {
+        refuse(invalid_params_code, e.what());
+    } catch (const std::exception& e) {
+        refuse(internal_error, e.what());
+    }
+}
+
+json server::state::request(const std::string& method, const json& params) {
+    if (method == "initialize") {
+        if (now != phase::starting) throw rpc_error{invalid_request, "initialize may come only once"};
+        return initialize(params);
+    }
+    if (now == phase::starting) throw rpc_error{server_not_initialized, "the server is not initialized yet"};
+    if (now != phase::running) throw rpc_error{invalid_request, "the server is shutting down"};
+    if (method == "shutdown") {
+        now = phase::shutting_down;
+        shutdown_requested = true;
+        return nullptr;
+    }
+    if (method == "textDocument/documentSymbol") {
+        const document* d = find(params);
+        return d ? symbols(*d, hierarchical_symbols) : json(nullptr);
+    }
+    using answer_at = json (*)(const document&, size_t, const json&, const state&);
+    static const std::map<std::string_view, answer_at> at_a_place = {
+        {"textDocument/hover", [](const document& d, size_t at, const json&, const state& s) { return hover(d, at, s.markdown); }},
+        {"textDocument/definition", [](const document& d, size_t at, const json&, const state&) { return definition(d, at); }},
+        {"textDocument/references",
+         [](const document& d, size_t at, const json& p, const state&) {
+             return references(d, at, p.at("context").at("includeDeclaration").get<bool>());
+         }},
+        {"textDocument/completion", [](const document& d, size_t at, const json&, const state&) { return completion(d, at); }},
+    };
+    const auto handler = at_a_place.find(method);
+    if (handler == at_a_place.end()) throw rpc_error{method_not_found, "no method " + method};
+    const document* d = find(params);
+    // A place past the last line has nothing to show.
+    const std::optional<size_t> at = d ? d->offset_of(params.at("position")) : std::nullopt;
+    return at ? handler->second(*d, *at, params, *this) : json(nullptr);
+}
+
+json server::state::initialize(const json& params) {
+    const json& capabilities = params.at("capabilities");
+    const json formats = capabilities.value("/textDocument/hover/contentFormat"_json_pointer, json::array());
+    markdown = std::find(formats.begin(), formats.end(), "markdown") != formats.end();
+    hierarchical_symbols =
+        capabilities.value("/textDocument/documentSymbol/hierarchicalDocumentSymbolSupport"_json_pointer, false);
+    if (const json folders = params.value("workspaceFolders", json()); folders.is_array() && !folders.empty())
+        root = path_of(string_at(folders[0], "uri"));
+    else if (const json uri = params.value("rootUri", json()); uri.is_string())
+        root = path_of(uri.get<std::string>());
+    else if (const json path = params.value("rootPath", json()); path.is_string())
+        root = path.get<std::string>();
+    now = phase::running;
+    return {{"capabilities",
+             {{"positionEncoding", "utf-16"},
+              {"textDocumentSync", {{"openClose", true}, {"change", full_sync}, {"save", {{"includeText", false}}}}},
+              {"hoverProvider", true},
+              {"definitionProvider", true},
+              {"referencesProvider", true},
+              {"documentSymbolProvider", true},
+              {"completionProvider", json::object()}}},
+            {"serverInfo", {{"name", "vendrak-lsp"}, {"version", VENDRAK_VERSION}}}};
+}
+
+void server::state::notification(const std::string& method, const json& params) {
+    if (method == "exit") {
+        now = phase::exited;
+        return;
+    }
+    // Before initialize and after shutdown, notifications are dropped.
+    if (now != phase::running) return;
+    if (method == "textDocument/didOpen") {
+        const json& item = params.at("textDocument");
+        const std::string& uri = string_at(item, "uri");
+        auto d = std::make_unique<document>();
+        d->uri = uri;
+        d->path = path_of(uri);
+        d->version = item.value("version", int64_t{0});
+        d->set_text(string_at(item, "text"));
+        check(*d);
+        check_flash_files(*d);
+        documents[uri] = std::move(d);
+    } else if (method == "textDocument/didChange") {
+        // A change to a document that is not open has nothing to change.
+        if (document* d = find(params)) {
+            change(*d, params.at("contentChanges"));
+            d->version = params.at("textDocument").value("version", d->version + 1);
+            check(*d);
+        }
+    } else if (method == "textDocument/didSave") {
+        if (const document* d = find(params)) check_flash_files(*d);
+    } else if (method == "textDocument/didClose") {
+        const auto found = documents.find(string_at(params.at("textDocument"), "uri"));
+        if (found == documents.end()) return;
+        notify("textDocument/publishDiagnostics", {{"uri", found->first}, {"diagnostics", json::array()}});
+        documents.erase(found);
+    }
+}
+
+// Each change is the whole text, or a range of it and what replaces it.
+void server::state::change(document& d, const json& changes) {
+    if (!changes.is_array()) throw invalid_params("contentChanges is a list");
+    for (const json& c : changes) {
+        const std::string& text = string_at(c, "text");
+        if (!c.contains("range")) {
+            d.set_text(text);
+            continue;
+        }
+        const size_t begin = d.offset_of(c.at("range").at("start")).value_or(d.text.size());
+        const size_t end = std::max(begin, d.offset_of(c.at("range").at("end")).value_or(d.text.size()));
+        std::string edited = d.text;
+        edited.replace(begin, end - begin, text);
+        d.set_text(std::move(edited));
+    }
+}
+
+// The checks of the script itself, on every change: quick for any script
+// that is typed by hand.
+void server::state::check(document& d) {
+    check::check_options options;
+    options.vbf_checks = false;
+    options.vbf_directory = root;
+    d.script_findings = check::check_script(d.text, d.path, options);
+    notify("textDocument/publishDiagnostics", diagnostics(d));
+}
+
+// The VBF checks take as long as reading the flash files: they run in the
+// background, on the text as it is now.
+void server::state::check_flash_files(const document& d) {
+    made_jobs.emplace_back(d.uri, [this, uri = d.uri, text = d.text, path = d.path, directory = root] {
+        check::check_options options;
+        options.vbf_directory = directory;
+        std::vector<flash_finding> found;
+        try {
+            std::vector<check::finding> all = check::check_script(text, path, options);
+            options.vbf_checks = false;
+            found = flash_only(std::move(all), check::check_script(text, path, options), text);
+        } catch (const std::exception& e) {
+            flash_finding failure;
+            failure.found.message = "The VBF files could not be checked: ";
+            failure.found.message += e.what();
+            found.push_back(std::move(failure));
+        }
+        flash_checked(uri, std::move(found));
+    });
+}
+
+void server::state::flash_checked(const std::string& uri, std::vector<flash_finding> found) {
+    const std::lock_guard lock(mutex);
+    // After shutdown the editor expects nothing more, and after exit it may
+    // have closed the stream.
+    if (now != phase::running) return;
+    const auto d = documents.find(uri);
+    if (d == documents.end() || (found.empty() && d->second->flash_findings.empty())) return;
+    d->second->flash_findings = std::move(found);
+    notify("textDocument/publishDiagnostics", diagnostics(*d->second));
+}
+
+server::server(std::ostream& out, background& jobs) : state_(std::make_unique<state>(out, jobs)) {}
+
+server::~server() = default;
+
+void server::receive(std::string_view body) {
+    decltype(state_->made_jobs) jobs;
+    {
+        const std::lock_guard lock(state_->mutex);
+        const json message = json::parse(body, nullptr, false);
+        if (message.is_discarded())
+            state_->fail(nullptr, parse_error, "the message is not JSON");
+        else
+            state_->handle(message);
+        jobs.swap(state_->made_jobs);
+    }
+    for (auto& [key, job] : jobs) state_->jobs.submit(key, std::move(job));
+}
+
+void server::unreadable(std::string_view why) {
+    const std::lock_guard lock(state_->mutex);
+    state_->fail(nullptr, parse_error, std::string(why));
+}
+
+bool server::exited() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->now == state::phase::exited;
+}
+
+int server::exit_status() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->shutdown_requested ? 0 : 1;
+}
+
+}  // namespace vendrak::lsp

@@ -1,0 +1,97 @@
+// vendrak-lsp: the language server of vendrak scripts. It speaks the
+// Language Server Protocol over a pair of streams, one JSON-RPC message
+// after another, each behind its Content-Length header, and gives an
+// editor the findings of vendrak-check while a script is typed, hover text
+// from the language manual, definitions and references of labels and
+// DEFINE names, the symbols of a script and completion.
+//
+// Messages are handled one at a time, in the order they come. The VBF
+// checks, which read every flash file a script programs, run on open and
+// save only, as background jobs, so that a big flash file never holds up
+// the answers while the script is typed.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+namespace vendrak::lsp {
+
+// Where the server runs its background jobs.
+class background {
+public:
+    // Runs `job` later; a job still waiting under the same key is replaced
+    // by it, so a script saved twice while its flash files are read is
+    // checked once more, not twice.
+    virtual void submit(const std::string& key, std::function<void()> job) = 0;
+
+protected:
+    ~background() = default;
+};
+
+// One thread that runs the jobs in the order they come.
+class worker_thread final : public background {
+public:
+    worker_thread();
+    ~worker_thread();
+    worker_thread(const worker_thread&) = delete;
+    worker_thread& operator=(const worker_thread&) = delete;
+
+    void submit(const std::string& key, std::function<void()> job) override;
+    // Drops the waiting jobs and waits for the one that runs.
+    void stop();
+
+private:
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::pair<std::string, std::function<void()>>> jobs_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// Runs each job at once, inside `submit` (for tests: the answers then come
+// in a fixed order).
+class run_at_once final : public background {
+public:
+    void submit(const std::string&, std::function<void()> job) override { job(); }
+};
+
+class server {
+public:
+    // Writes to `out`; the background must run no job of this server once
+    // the server is gone (stop a worker_thread first).
+    server(std::ostream& out, background& jobs);
+    ~server();
+    server(const server&) = delete;
+    server& operator=(const server&) = delete;
+
+    // Handles the body of one message.
+    void receive(std::string_view body);
+    // Answers a message whose frame could not be read (`why`) with the
+    // JSON-RPC parse error.
+    void unreadable(std::string_view why);
+
+    // After the exit notification; the status the process ends with: 0
+    // when a shutdown request came first, 1 otherwise.
+    bool exited() const;
+    int exit_status() const;
+
+private:
+    struct state;
+    std::unique_ptr<state> state_;
+};
+
+// Reads messages from `in` and hands them to `s` until the exit
+// notification or the end of the input; returns the exit status.
+int serve(std::istream& in, server& s);
+
+}  // namespace vendrak::lsp
