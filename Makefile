@@ -152,7 +152,7 @@ test-windows: windows-all build $(WINDOWS)/wineprefix/system.reg
 	$(BUILD)/tests/e2e/e2e_test --gtest_brief=1; \
 	$(BUILD)/tests/e2e/stress_test --gtest_brief=1; \
 	$(BUILD)/tests/e2e/windows_test --gtest_brief=1
-	$(WINE_ENV) tests/dist/package_windows.sh $(WINDOWS) $(BUILD)/vendrak
+	$(WINE_ENV) tests/dist/package_windows.sh $(WINDOWS)
 
 # $(WINDOWS)/vendrak-<version>-Windows-x86_64.zip
 package-windows: windows

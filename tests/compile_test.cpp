@@ -1,6 +1,7 @@
 // Program assembly and the encoder's limits; every statement's encoding is
 // in compile_statements_test.cpp.
 #include "compile/compile.h"
+#include "validate/validate.h"
 
 #include <gtest/gtest.h>
 
@@ -13,15 +14,10 @@ namespace vendrak {
 namespace {
 
 using namespace records;
-
-std::string repeat(const std::string& piece, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += piece;
-    return out;
-}
+using vendrak_test::times;
 
 TEST(Encode, TableLimits) {
-    const std::string mem255 = "MEM 1 = \"" + std::string(255, 'm') + "\"", request255 = "REQUEST" + repeat(" 1", 255);
+    const std::string mem255 = "MEM 1 = \"" + std::string(255, 'm') + "\"", request255 = "REQUEST" + times(" 1", 255);
     const std::string mem256 = "MEM 1 = \"" + std::string(256, 'm') + "\"";
     const struct {
         std::string script;
@@ -99,6 +95,30 @@ TEST(Assemble, JumpLayouts) {
         {"GOTO end GOSUB Top Top: end:", {jmp(32), {OPC_JMPS, 32}, EXIT}},
     };
     for (const auto& r : rows) EXPECT_EQ(layout(r.script), r.program) << r.script;
+}
+
+// 100,000 blocks nested in each other pass the validator and compile
+// without running out of stack, and every jump gets its target: every IF
+// jumps past the last ENDIF, to the EXIT; every WHILE back to address 0,
+// where all the DOs stand.
+TEST(Assemble, DeeplyNestedBlocks) {
+    constexpr uint32_t depth = 100000;
+    for (const auto& [open, close, jump] : {std::tuple{"IF 1 = 1\n", "ENDIF\n", step{OPC_JF, 32 * depth}},
+                                            std::tuple{"DO\n", "WHILE 1 = 1\n", step{OPC_JT, 0}}}) {
+        std::string text;
+        for (uint32_t i = 0; i < depth; ++i) text += open;
+        for (uint32_t i = 0; i < depth; ++i) text += close;
+        program p;
+        const script s = parse_script_text(text);
+        validate_script(s);
+        compile_script(s, p);
+        ASSERT_EQ(p.instructions.size(), 2 * depth + 1);
+        size_t wrong = 0;
+        for (size_t i = 1; i < 2 * depth; i += 2)
+            wrong += get_field(p.instructions[i].opcode, fields::code) != jump.code ||
+                     get_field(p.instructions[i].opcode, fields::jump_target) != jump.target;
+        EXPECT_EQ(wrong, 0u) << open;
+    }
 }
 
 // Equal texts are stored once per use.

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "aes/aes.h"
+#include "common/fatal.h"
 
 namespace vendrak_test {
 
@@ -45,6 +46,26 @@ inline std::string written(const std::function<void(std::FILE*)>& write) {
     text.resize(std::fread(text.data(), 1, text.size(), f));
     std::fclose(f);
     return text;
+}
+
+// The message of the fatal error `stage` ends with, which must belong on
+// the stream `where`; "" when it ends normally.
+template <typename Stage>
+std::string error_of(Stage stage, vendrak::out_stream where = vendrak::out_stream::err) {
+    try {
+        stage();
+    } catch (const vendrak::fatal_error& e) {
+        EXPECT_EQ(e.where(), where) << e.message();
+        return e.message();
+    }
+    return "";
+}
+
+// `piece` written `n` times.
+inline std::string times(const std::string& piece, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += piece;
+    return out;
 }
 
 // "0D 00 02" -> bytes.

@@ -2,13 +2,9 @@
 // a sound one, and the one line it reports for each kind of damage.
 #include <cstring>
 
-#include "compile/compile.h"
 #include "container/container.h"
-#include "dump/script_text.h"
 #include "files.h"
-#include "inspect/flow.h"
 #include "inspect/inspect.h"
-#include "parser/parser.h"
 
 namespace {
 
@@ -81,41 +77,6 @@ TEST(inspect, shows_and_decompiles_a_sound_container) {
               "LCD 1 1 \"HI\"\n"
               "GOTO L0020\n"
               "L0020:\n");
-}
-
-// Scripts that decompile into themselves: IF, ELSE, ENDIF, DO, ENDDO and
-// WHILE come back where the jumps follow their pattern, a GOTO that leaves
-// its enclosing IF stays a GOTO to a label named by its address.
-TEST(inspect, rebuilds_the_block_statements) {
-    const char* scripts[] = {
-        "IF VAR[1] = 1\n  GETKEY\nELSE\n  GETTIME\nENDIF\n",
-        "IF VAR[1] = 1\nELSE\nELSE\nENDIF\n",
-        "DO\n  IF KEY = ESCAPE\n    ENDDO\n  ENDIF\nWHILE KEY != ENTER\n",
-        "DO\n  DO\n    ENDDO\n  WHILE VAR[1] = 1\nWHILE VAR[2] = 2\n",
-        "IF VAR[1] = 1\n  IF VAR[2] = 2\n    GOTO L0070\n  ENDIF\n  GETKEY\nENDIF\nGETTIME\nL0070:\nGOSUB L0070\n",
-    };
-    for (const char* script : scripts) {
-        vendrak::program compiled;
-        vendrak::compile_script(vendrak::parse_script_text(script), compiled);
-        std::vector<vendrak::decoded_instruction> program;
-        std::vector<std::string> problems;
-        for (const vendrak::instruction& insn : compiled.instructions)
-            program.push_back(vendrak::decode_instruction(insn.opcode, insn.address));
-        const vendrak::program_tables tables{compiled.string_table, compiled.data_table};
-        const auto decompiled = vendrak::inspect::decompile(
-            program,
-            [&](size_t i) {
-                vendrak::script pools;
-                const vendrak::command c =
-                    vendrak::decode_statement(compiled.instructions[i].opcode, program[i].address, tables, pools, problems);
-                if (const auto* f = std::get_if<vendrak::condition_form>(&c.form))
-                    return vendrak::condition_text(f->test, pools);
-                return vendrak::statement_text(c, pools);
-            },
-            problems);
-        EXPECT_EQ(problems, std::vector<std::string>{});
-        EXPECT_EQ(decompiled.text, script);
-    }
 }
 
 struct damage {

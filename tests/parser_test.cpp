@@ -9,6 +9,7 @@ namespace {
 
 using namespace std::string_literals;
 using records::error_of;
+using vendrak_test::times;
 
 std::string read_as(const std::string& text) {
     std::string listing;
@@ -19,12 +20,6 @@ std::string read_as(const std::string& text) {
 std::string crlf(std::string text) {
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, 1, '\r');
     return text;
-}
-
-std::string times(const std::string& piece, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += piece;
-    return out;
 }
 
 struct row {
@@ -229,18 +224,6 @@ TEST(Parser, ReadsEveryRowAsListed) {
 TEST(Parser, LongDefineValueUsedToTheLimit) {
     EXPECT_EQ(error_of([] { EXPECT_EQ(parse_script_text(long_value + times(" A", 81)).values.size(), 81u * 30000 + 1); }),
               "");
-}
-
-// 10,000 names used a million times: a lookup that walks the names would
-// outlast the test's time limit.
-TEST(Parser, ManyDefineNames) {
-    std::string text;
-    for (int i = 0; i < 10000; ++i) text += "DEFINE N" + std::to_string(i) + " " + std::to_string(i) + "\n";
-    text += "REQUEST";
-    for (int i = 0; i < 1000000; ++i) text += " N" + std::to_string(i % 10000);
-    const script s = parse_script_text(text);
-    ASSERT_EQ(s.values.size(), 1000000u);
-    EXPECT_EQ(s.values[123456], 3456);
 }
 
 // Where each statement and each of its tokens begins, for a checker: bytes

@@ -6,13 +6,13 @@
 #include <string>
 #include <string_view>
 
-#include "common/fatal.h"
 #include "dump/dump.h"
 #include "files.h"
 #include "parser/parser.h"
 
 namespace vendrak::records {
 
+using vendrak_test::error_of;
 using vendrak_test::hex;
 
 // A script of one statement: the record and the pools its texts live in.
@@ -42,19 +42,6 @@ inline prim_expr ex(expr_kind kind, int32_t value = 0, int32_t length = 0) { ret
 // The -v listing of a script: ":line::text" per statement.
 inline std::string listing_of(const script& s) {
     return vendrak_test::written([&](std::FILE* f) { dump_script(s, f); });
-}
-
-// The message of the fatal error `stage` ends with (which must belong on the
-// error stream), or "" when it ends normally.
-template <typename Stage>
-std::string error_of(Stage stage) {
-    try {
-        stage();
-    } catch (const fatal_error& e) {
-        EXPECT_EQ(e.where(), out_stream::err) << e.message();
-        return e.message();
-    }
-    return "";
 }
 
 }  // namespace vendrak::records

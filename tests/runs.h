@@ -186,18 +186,12 @@ private:
 
 inline run_result run(const fs::path& dir, const command& c) { return program_run(dir, c).finish(); }
 
-inline std::set<std::string> names_in(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
-    return names;
-}
-
 // The temporary VBF files ("vendrak.*") a run left in `dir`.
 inline std::vector<std::string> leftover_temp_files(const fs::path& dir) {
-    std::vector<std::string> left;
-    for (const std::string& name : names_in(dir))
-        if (name.rfind("vendrak.", 0) == 0) left.push_back(name);
-    return left;
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().starts_with("vendrak.")) left.insert(entry.path().filename().string());
+    return {left.begin(), left.end()};
 }
 
 }  // namespace vendrak_test

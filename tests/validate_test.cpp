@@ -6,6 +6,7 @@ namespace vendrak {
 namespace {
 
 using namespace records;
+using vendrak_test::times;
 
 command cond(prim_expr l, test_code op, prim_expr r) { return make(CMD_IF, condition_form{{l, r, op}}); }
 command assign(prim_expr l, arith_code op = OP_NONE, prim_expr r = ex(EXPR_NIL)) {
@@ -25,12 +26,6 @@ std::string check(const command& c) {
     script s;
     s.commands.push_back(c);
     return verdict(s);
-}
-
-std::string ones(int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += " 1";
-    return out;
 }
 
 TEST(Validate, EveryRuleAndMessage) {
@@ -64,9 +59,9 @@ TEST(Validate, EveryRuleAndMessage) {
         {"NET LIN 8 10400 NET CAN_HS 11 125000 NET CAN_FD_MS 29 500000", ""},
         {"NET CAN_HS 12 500000", "[1] Error: NET CAN ID Bits value must be 11 or 29.\n"},
         {"NET LIN 11 250000", "[1] Error: NET CAN Bit Rate value must be 125000 or 500000\n"},
-        {"PERIODIC MSG 10" + ones(64) + " WRITE SID" + ones(255), ""},
-        {"PERIODIC SID 10" + ones(65), "[1] Error: Too many PERIODIC bytes\n"},
-        {"WRITE MSG" + ones(256), "[1] Error: Too many WRITE bytes\n"},
+        {"PERIODIC MSG 10" + times(" 1", 64) + " WRITE SID" + times(" 1", 255), ""},
+        {"PERIODIC SID 10" + times(" 1", 65), "[1] Error: Too many PERIODIC bytes\n"},
+        {"WRITE MSG" + times(" 1", 256), "[1] Error: Too many WRITE bytes\n"},
         {"PROG \"image.vbf.bak\" PROG \"A.VBF\" PROGNC \"image.bin\"", ""},
         {"PROG \"image.Vbf\"", "[1] Error: PROG Filename must have .VBF extension.\n"},
         {"WAITKEY ENTER WAITKEY ANY", ""}, {"WAITKEY KEY", "[1] Error: Not a valid KEYTYPE key\n"},
@@ -82,7 +77,7 @@ TEST(Validate, EveryRuleAndMessage) {
         {"IF VAR[16] = 1", "[1] Error: VAR index out of bounds\n"},
         {"IF HEX[0,4] = {1,2,3}", "[1] Error: HEX length (4) must match the array length (3)\n"},
         {"IF {1,2,3} < HEX[0,3]", "[1] Error: Invalid HEX comparison operation\n"},
-        {"IF HEX[255,16] ! {" + ones(16) + "}", ""}, {"IF HEX[256,1] = {1}", "[1] Error: Invalid HEX offset\n"},
+        {"IF HEX[255,16] ! {" + times(" 1", 16) + "}", ""}, {"IF HEX[256,1] = {1}", "[1] Error: Invalid HEX offset\n"},
         {"IF HEX[0,17] = {1}", "[1] Error: HEX length (17) must be between 1 and 16\n"},
         {"IF BIT[0,-32] = 1 IF BIT[255,32] & 1", ""},
         {"IF BIT[0,33] = 1", "[1] Error: BIT length (33) must be between -32 and 32\n"},
@@ -94,7 +89,7 @@ TEST(Validate, EveryRuleAndMessage) {
         {"IF UDATA[256,4] = 1", "[1] Error: Invalid UDATA offset\n"},
         {"IF UDATA[0,0] = 1", "[1] Error: UDATA length (0) must be between 1 and 4\n"},
         {"IF DTCVAL = {}", "[1] Error: ARRAY length (0) must be between 1 and 255\n"},
-        {"IF DTCVAL = {" + ones(256) + "}", "[1] Error: ARRAY length (256) must be between 1 and 255\n"},
+        {"IF DTCVAL = {" + times(" 1", 256) + "}", "[1] Error: ARRAY length (256) must be between 1 and 255\n"},
     };
     for (const auto& r : rows) EXPECT_EQ(check_text(r.script), r.message) << r.script;
 }

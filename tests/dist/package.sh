@@ -3,7 +3,7 @@
 # `cmake --install` under a DESTDIR, checks that each holds the files it
 # must, then unpacks the .deb as a user's machine would: compiles the bundled
 # example with the unpacked compiler, verifies the container with the
-# unpacked inspector, checks the example with the unpacked checker, checks
+# unpacked inspector, checks every example with the unpacked checker, checks
 # the version everywhere and renders the man pages.
 # Usage: package.sh BUILD_DIR VERSION
 set -u
@@ -67,8 +67,8 @@ cp -r "$root/usr/share/doc/vendrak/examples" "$work/job"
 grep -q '^Script Size:' "$work/out" || fail "no summary line: $(cat "$work/out")"
 "$root/usr/bin/vendrak-inspect" -q "$work/job/job.bin" >"$work/out" 2>&1 ||
     fail "the unpacked vendrak-inspect rejects the container: $(cat "$work/out")"
-(cd "$work/job" && "$root/usr/bin/vendrak-check" flash_job.vsc >"$work/out" 2>&1) && [ ! -s "$work/out" ] ||
-    fail "the unpacked vendrak-check does not find the example clean: $(cat "$work/out")"
+(cd "$work/job" && "$root/usr/bin/vendrak-check" *.vsc >"$work/out" 2>&1) && [ ! -s "$work/out" ] ||
+    fail "the unpacked vendrak-check does not find the examples clean: $(cat "$work/out")"
 
 # One version: usage banner, maker tag in the trailer, inspector.
 "$root/usr/bin/vendrak" 2>&1 | grep -qxF "VENDRAK Compiler Version $version" || fail "usage banner lacks $version"

@@ -15,10 +15,13 @@
 //   output_name   the output file of the run when it is not a.out
 //   keeps_output  present when a failing run leaves a partly written output
 //   absent        files that must not exist after the run, one per line
+//   decompiled.vsc  the script `vendrak-inspect --script` makes of the
+//                 container, where the case pins it
 //
-// Every run leaves no temporary "vendrak.*" file. A failing run is made
-// twice: in an empty directory, where it must not create the output file,
-// and beside an existing output file, which it must leave unchanged. Every
+// Every run leaves no temporary "vendrak.*" file and the files of in/ as
+// they were. A failing run is made twice: in an empty directory, where it
+// must not create the output file, and beside an existing output file,
+// which it must leave unchanged. Every
 // container is checked for its length, trailer and CRC, and makes the round
 // trip: `vendrak-inspect --script --extract` decompiles it, and the script
 // compiles back into the same container.
@@ -69,13 +72,16 @@ std::string hex_dump(std::string bytes, bool encrypted) {
 
 // Decompiles the container `name` in `dir`, compiles the script again
 // beside it (encrypted when the container was) and compares the two.
-void round_trip(const fs::path& dir, const std::string& name, bool encrypted) {
+void round_trip(const fs::path& dir, const std::string& name, bool encrypted, const fs::path& expected_script) {
     const std::string inspector = program_or("VENDRAK_INSPECT_PROGRAM", VENDRAK_INSPECTOR);
     if (inspector.empty()) return;  // built without the tools
     const run_result script =
         run(dir, command_for(inspector, {"--script", "--extract", "inspected", name}, {}, "vendrak-inspect"));
     ASSERT_EQ(script.status, 0) << script.err;
     EXPECT_EQ(script.err, "");
+    if (fs::exists(expected_script)) {
+        EXPECT_EQ(script.out, read_file(expected_script)) << "the decompiled script";
+    }
     write_file(dir / "inspected.vsc", script.out);
     std::vector<std::string> args = {"-o", "inspected.out", "inspected.vsc"};
     if (encrypted) args.insert(args.begin(), "-a");
@@ -118,6 +124,12 @@ TEST_P(e2e, matches_expectations) {
         return;
     }
 
+    if (fs::exists(dir / "in"))
+        for (const auto& input : fs::recursive_directory_iterator(dir / "in"))
+            if (!input.is_symlink() && input.is_regular_file()) {
+                EXPECT_EQ(read_file(scratch.run() / fs::relative(input.path(), dir / "in")), read_file(input.path()))
+                    << input.path() << " changed";
+            }
     for (const std::string& name : lines_of(dir / "absent"))
         EXPECT_FALSE(fs::exists(scratch.run() / name)) << name << " must not exist after the run";
     const int expected_status = fs::exists(dir / "status") ? std::stoi(read_file(dir / "status")) : 0;
@@ -133,17 +145,19 @@ TEST_P(e2e, matches_expectations) {
         check_container(bytes, r.out);
         EXPECT_EQ(u32_at(bytes, 0) != 0x0600A55Au, encrypted) << "the magic shows unless the container is encrypted";
         EXPECT_EQ(hex_dump(bytes, encrypted), read_file(entry.path())) << "container " << name;
-        round_trip(scratch.run(), name, encrypted);
+        round_trip(scratch.run(), name, encrypted, dir / "decompiled.vsc");
     }
 
-    if (expected_status != 0 && !fs::exists(dir / "keeps_output") && output_is_local) {
+    // An output name that is one of the inputs (a folder) is left as it was.
+    if (expected_status != 0 && !fs::exists(dir / "keeps_output") && output_is_local &&
+        !fs::exists(dir / "in" / output_name)) {
         EXPECT_FALSE(fs::exists(scratch.run() / output_name)) << "a failing run created its output file";
 
         // Once more, beside an output file that must survive unchanged.
         scratch_dir again;
         prepare(dir, again.run());
         const fs::path existing = again.run() / output_name;
-        if (fs::exists(existing.parent_path())) {
+        if (fs::is_directory(existing.parent_path())) {
             const std::string sentinel = "an earlier container\n";
             write_file(existing, sentinel);
             EXPECT_EQ(run(again.run(), compiler(args)).status, expected_status);
