@@ -33,8 +33,8 @@ constexpr const char* vectors[][3] = {
     {"80", "", "0edd33d3c621e546455bd8ba1418bec8"},
 };
 
-// Each vector out of place and in place with the one-block calls, and
-// twice in a row through one expanded key.
+// Each vector out of place with the one-block calls, and in place twice in
+// a row through one expanded key.
 TEST(Aes, KnownAnswers) {
     for (const auto& v : vectors) {
         SCOPED_TRACE(v[2]);
@@ -44,10 +44,6 @@ TEST(Aes, KnownAnswers) {
         EXPECT_EQ(out, cipher);
         AES128_ECB_decrypt(cipher.data(), key.data(), out.data());
         EXPECT_EQ(out, plain);
-        AES128_ECB_encrypt(buf.data(), key.data(), buf.data());
-        EXPECT_EQ(buf, cipher);
-        AES128_ECB_decrypt(buf.data(), key.data(), buf.data());
-        EXPECT_EQ(buf, plain);
         const aes128_key expanded(key.data());
         for (int round = 0; round < 2; ++round) {
             expanded.encrypt(buf.data(), buf.data());

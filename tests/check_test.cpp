@@ -23,31 +23,6 @@ using namespace std::string_view_literals;
 
 const fs::path source_root = VENDRAK_SOURCE_ROOT;
 
-// The run directory of vendrak: the examples' VBF files and a few of the
-// test's own; job/ holds a script with VBF files beside it.
-class check_table : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        dir_ = new scratch_dir;
-        for (const char* f : {"app.vbf", "cal.vbf", "sbl.vbf"}) fs::copy(source_root / "examples" / f, run() / f);
-        fs::copy(source_root / "tests/data/reference.vbf", run() / "reference.vbf");
-        fs::copy(run() / "app.vbf", run() / "app.vbf.bak");
-        fs::copy(run() / "sbl.vbf", run() / "sbl.bin");
-        // "123456789" is the check string of CRC-16/CCITT-FALSE: 0x29B1.
-        const std::string sections = section(0x8000, "123456789", 0x1234) + section(0x9000, "123456789", 0x29B1);
-        write_file(run() / "bad.vbf", vbf_file("data_format_identifier=0x00;", sections));
-        write_file(run() / "packed.vbf", vbf_file("data_format_identifier=0x10;", sections));
-        write_file(run() / "broken.vbf", vbf_file("", sections, "0x0"));
-        fs::create_directory(run() / "job");
-        fs::copy(run() / "sbl.vbf", run() / "job/boot.vbf");
-        fs::copy(run() / "app.vbf", run() / "job/cal.vbf");
-    }
-    static void TearDownTestSuite() { delete dir_; }
-    static fs::path run() { return dir_->run(); }
-
-    static scratch_dir* dir_;
-};
-scratch_dir* check_table::dir_ = nullptr;
 
 // "line:column: severity: text [-Wname]", the gnu line without its file.
 std::string shown(const finding& f) {
@@ -155,17 +130,33 @@ const row rows[] = {
       "7:14: error: Invalid arithmetic expression", "8:7: error: LCD column out of range"}},
 };
 
-TEST_F(check_table, findings) {
+// Run in a directory with the examples' VBF files and a few of the test's
+// own; job/ holds a script with VBF files beside it.
+TEST(check_table, findings) {
+    const scratch_dir dir;
+    const fs::path run = dir.run();
+    for (const char* f : {"app.vbf", "cal.vbf", "sbl.vbf"}) fs::copy(source_root / "examples" / f, run / f);
+    fs::copy(source_root / "tests/data/reference.vbf", run / "reference.vbf");
+    fs::copy(run / "app.vbf", run / "app.vbf.bak");
+    fs::copy(run / "sbl.vbf", run / "sbl.bin");
+    // "123456789" is the check string of CRC-16/CCITT-FALSE: 0x29B1.
+    const std::string sections = section(0x8000, "123456789", 0x1234) + section(0x9000, "123456789", 0x29B1);
+    write_file(run / "bad.vbf", vbf_file("data_format_identifier=0x00;", sections));
+    write_file(run / "packed.vbf", vbf_file("data_format_identifier=0x10;", sections));
+    write_file(run / "broken.vbf", vbf_file("", sections, "0x0"));
+    fs::create_directory(run / "job");
+    fs::copy(run / "sbl.vbf", run / "job/boot.vbf");
+    fs::copy(run / "app.vbf", run / "job/cal.vbf");
     for (const row& r : rows) {
         const std::string text(r.script);
-        write_file(run() / r.file, text);
+        write_file(run / r.file, text);
         check_options options;
-        options.vbf_directory = run().string();
-        const std::vector<finding> found = check_script(text, (run() / r.file).string(), options);
+        options.vbf_directory = run.string();
+        const std::vector<finding> found = check_script(text, (run / r.file).string(), options);
         std::vector<std::string> got;
         for (const finding& f : found) {
             std::string s = shown(f);
-            if (const size_t at = s.find(run().string()); at != s.npos) s.replace(at, run().string().size(), "$RUN");
+            if (const size_t at = s.find(run.string()); at != s.npos) s.replace(at, run.string().size(), "$RUN");
             got.push_back(s);
         }
         EXPECT_EQ(got, r.findings) << text;
@@ -257,17 +248,6 @@ TEST(check_manual, names_every_warning) {
     std::set<std::string> known;
     for (const warning_info& w : warning_table()) known.insert(std::string(w.name));
     EXPECT_EQ(named, known);
-}
-
-// What the fuzzers found (fuzz/regressions/compile and check), through the
-// checker.
-TEST(check_fuzz_regressions, end_as_a_check_may) {
-    for (const char* fuzzer : {"compile", "check"}) {
-        std::error_code none;  // no such folder: nothing found yet
-        for (const auto& entry : fs::directory_iterator(source_root / "fuzz/regressions" / fuzzer, none)) {
-            EXPECT_EQ(vendrak::fuzzing::check_one(read_file(entry.path())), "") << entry.path();
-        }
-    }
 }
 
 }  // namespace

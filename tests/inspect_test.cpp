@@ -13,7 +13,6 @@ using vendrak_test::hex32;
 
 // The container CRC of the first `n` bytes, bit by bit.
 uint32_t reference_crc(const std::vector<uint8_t>& bytes, size_t n) { return vendrak_test::bitwise_crc(0, bytes.data(), n); }
-
 void set_crc(std::vector<uint8_t>& c) {
     const std::string text = hex32(reference_crc(c, c.size() - 32));
     std::memcpy(&c[c.size() - 28], text.data(), 10);

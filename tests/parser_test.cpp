@@ -1,7 +1,8 @@
 // What the parser reads: one table of scripts, each with its -v listing
 // (":line::text" per statement) or the message of its parse error. Every row
 // is read a second time with CR LF line ends and must give the same. What
-// each statement encodes is in compile_statements_test.cpp.
+// each statement encodes is in compile_statements_test.cpp; where statements
+// and their tokens begin, in the findings of check_test.cpp and lsp_test.cpp.
 #include "records.h"
 
 namespace vendrak {
@@ -224,27 +225,6 @@ TEST(Parser, ReadsEveryRowAsListed) {
 TEST(Parser, LongDefineValueUsedToTheLimit) {
     EXPECT_EQ(error_of([] { EXPECT_EQ(parse_script_text(long_value + times(" A", 81)).values.size(), 81u * 30000 + 1); }),
               "");
-}
-
-// Where each statement and each of its tokens begins, for a checker: bytes
-// from the start of the line, counting from 1, tabs and carriage returns
-// included. A token from a DEFINE value stands where its name stood.
-TEST(Parser, Positions) {
-    script_positions positions;
-    const script s = parse_script_text(
-        "DEFINE SHOW LCD 1\n\tDO  SHOW 2 \"a\r\nb\" ;c\r\n  x: /* \n */ GOTO\nx", &positions);
-    std::vector<std::pair<uint32_t, uint32_t>> starts;
-    for (const command& c : s.commands) starts.emplace_back(c.line, c.column);
-    EXPECT_EQ(starts, (std::vector<std::pair<uint32_t, uint32_t>>{{2, 2}, {3, 6}, {4, 3}, {6, 5}}));
-
-    ASSERT_EQ(positions.statements.size(), 4u);
-    auto tokens_of = [&](size_t i) {
-        const auto [first, end] = positions.statements[i];
-        return std::vector<token_position>(positions.tokens.begin() + first, positions.tokens.begin() + end);
-    };
-    // LCD 1 (from the value, at SHOW), then 2 and the string.
-    EXPECT_EQ(tokens_of(1), (std::vector<token_position>{{2, 6}, {2, 6}, {2, 11}, {2, 13}}));
-    EXPECT_EQ(tokens_of(3), (std::vector<token_position>{{5, 5}, {6, 1}}));
 }
 
 }  // namespace

@@ -26,10 +26,7 @@ const std::string& big_vbf() {
     return bytes;
 }
 
-struct file {
-    std::string path;  // under the run directory
-    std::string bytes;
-};
+using file = std::pair<std::string, std::string>;  // a path under the run directory, its bytes
 
 // A run of Windows' own: its files, what launch.exe does to it, what it must
 // print, and the files it must leave.
@@ -117,9 +114,9 @@ TEST_P(windows_only, ends_as_it_must) {
     run_result r;
     for (int attempt = 0; attempt == 0 || (too_late(c, r) && attempt < 10); ++attempt) {
         scratch = std::make_unique<scratch_dir>();
-        for (const file& f : c.files) {
-            fs::create_directories((scratch->run() / f.path).parent_path());
-            write_file(scratch->run() / f.path, f.path == "big.vbf" ? big_vbf() : f.bytes);
+        for (const auto& [path, bytes] : c.files) {
+            fs::create_directories((scratch->run() / path).parent_path());
+            write_file(scratch->run() / path, path == "big.vbf" ? big_vbf() : bytes);
         }
         before.clear();
         for (const std::string& name : c.unchanged) before.push_back(read_file(scratch->run() / name));
