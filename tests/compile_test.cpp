@@ -121,14 +121,6 @@ TEST(Assemble, DeeplyNestedBlocks) {
     }
 }
 
-// Equal texts are stored once per use.
-TEST(Assemble, TextsStoredPerUse) {
-    program p;
-    compile_script(parse_script_text("EXEC \"hi\" EXEC \"hi\""), p);
-    EXPECT_EQ(p.string_table, hex("68 69 00 68 69 00"));
-    EXPECT_EQ(get_field(p.instructions[1].opcode, fields::text::string), 3u);
-}
-
 const std::string MEM256 = "MEM 1 = \"" + std::string(256, 'm') + "\"";
 
 TEST(Assemble, FailuresInPassOrder) {
