@@ -8,6 +8,7 @@
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
 #   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check
 #   share/zsh/site-functions/_vendrak       (share/zsh/vendor-completions under /usr, as Debian's zsh looks there)
+#   share/vim/vimfiles/, share/nvim/site/   the Vim files of editors/vim: file type, syntax, settings, compiler
 #
 # On Windows one folder, the .zip of `make package-windows`:
 #
@@ -61,6 +62,10 @@ install(FILES completions/vendrak-inspect.bash DESTINATION ${CMAKE_INSTALL_DATAD
         RENAME vendrak-inspect)
 install(FILES completions/vendrak-check.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME vendrak-check)
+foreach(vim_dir vim/vimfiles nvim/site)
+  install(DIRECTORY editors/vim/ DESTINATION ${CMAKE_INSTALL_DATADIR}/${vim_dir} FILES_MATCHING PATTERN "*.vim")
+endforeach()
+
 # zsh searches $prefix/share/zsh/site-functions, except for the distribution's
 # own packages under /usr, which Debian's zsh finds in vendor-completions. The
 # prefix is only known at install time (cpack installs under /usr), so the

@@ -26,7 +26,9 @@ share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
 share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
 share/bash-completion/completions/vendrak share/bash-completion/completions/vendrak-inspect
-share/bash-completion/completions/vendrak-check"
+share/bash-completion/completions/vendrak-check
+share/vim/vimfiles/ftdetect/vsc.vim share/vim/vimfiles/syntax/vsc.vim share/vim/vimfiles/ftplugin/vsc.vim
+share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim share/nvim/site/ftdetect/vsc.vim"
 # The language server, where the build has it (it needs nlohmann-json).
 [ -x "$build/vendrak-lsp" ] && files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
