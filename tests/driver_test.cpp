@@ -1,6 +1,8 @@
 // The container as a library and the last steps of a run: the header's
-// bytes, the size limit, the writer, and the host address. (Where the
-// regions lie, every container of the e2e cases shows.)
+// bytes, the size limit, the choice of the host address and the program's
+// name. (Where the regions lie, every container of the e2e cases shows; the
+// writer and the host address as read from the system are in
+// driver_posix_test.cpp.)
 #include "common/fatal.h"
 #include "common/file.h"
 #include "container/container.h"
@@ -42,81 +44,6 @@ TEST(container, refuses_to_reach_two_gibibytes) {
     }
 }
 
-// The writer copies the VBF area from where it begins in the temporary file
-// and composes the CRC from the program part's register and the area's,
-// never reading the area back: the trailer must still hold the CRC of the
-// file's bytes. The output on tmpfs makes the kernel refuse the in-kernel copy across file
-// systems, so the copy goes through the buffer. A temporary file that cannot
-// be read, or that is shorter than the area, fails the copy and leaves the
-// output with magic 0.
-TEST(container_writer, copies_the_area_and_composes_the_crc) {
-    struct row {
-        const char* what;
-        size_t area_size;
-        size_t area_offset;  // where the area begins in the temporary file
-        bool encrypt;
-        bool on_tmpfs;
-        bool temp_readable;  // the temporary file is open for reading, not only appending
-        size_t temp_size;    // bytes the temporary file holds
-        bool copied;
-    };
-    const row rows[] = {
-        {"no area", 0, 0, false, false, true, 0, true},
-        {"one byte, encrypted", 1, 128, true, false, true, 129, true},
-        {"one block", 16, 0, false, false, true, 16, true},
-        {"past the copy buffer", 300001, 128, true, false, true, 300129, true},
-        {"across file systems", 300001, 128, false, true, true, 300129, true},
-        {"temporary file not readable", 5000, 0, false, false, false, 5000, false},
-        {"temporary file too short", 5000, 128, false, false, true, 5127, false},
-    };
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.what);
-        if (r.on_tmpfs && !fs::is_directory("/dev/shm")) continue;
-        scratch_dir scratch;
-        const fs::path out_path = r.on_tmpfs ? fs::path("/dev/shm") / scratch.path().filename() : scratch.side("out");
-        const std::string area_bytes = pattern_bytes(r.area_size, 4);
-        const std::string temp_bytes = std::string(r.area_offset, 'x') + area_bytes;
-        write_file(scratch.side("temp"), temp_bytes.substr(0, r.temp_size));
-
-        program prog;
-        prog.instructions.resize(3);
-        prog.instructions[1].opcode[0] = 0x0C;
-        prog.string_table = {'H', 'I', 0};
-        container_header header;
-        header.created = 1700000000;
-        header.host_mac = {1, 2, 3, 4, 5, 6};
-        const vbf_area area{static_cast<uint32_t>(r.area_size),
-                            bitwise_crc(0, area_bytes.data(), area_bytes.size()), r.area_offset};
-
-        file_ptr temp(std::fopen(scratch.side("temp").string().c_str(), r.temp_readable ? "rb+" : "ab"));
-        file_ptr out(std::fopen(out_path.string().c_str(), "wb+"));
-        ASSERT_TRUE(temp && out);
-        container_summary summary;
-        const std::string failure = error_of(
-            [&] { summary = write_container(prog, area, temp.get(), r.encrypt, out.get(), "x.bin", header); },
-            out_stream::out);
-        out.reset();
-        const std::string bytes = read_file(out_path);
-        fs::remove(out_path);
-        if (!r.copied) {
-            EXPECT_EQ(failure, "Error: Cannot copy VBF files\n");
-            EXPECT_EQ(bytes.substr(0, 4), std::string(4, '\0'));
-            continue;
-        }
-        ASSERT_EQ(failure, "");
-        const size_t trailer = bytes.size() - 32;
-        EXPECT_EQ(bytes.size(), summary.file_size);
-        EXPECT_EQ(summary.crc, bitwise_crc(0, bytes.data(), trailer));
-        const auto text = crc_text(summary.crc);
-        EXPECT_EQ(bytes.substr(trailer + 4, 10), std::string(text.begin(), text.end()));
-        EXPECT_EQ(bytes.substr(128, r.area_size), area_bytes) << "the VBF area";
-        const std::string plain = r.encrypt ? decrypted(bytes) : bytes;
-        EXPECT_EQ(u32_at(plain, 0), container_magic);
-        EXPECT_EQ(u32_at(plain, 47), r.area_size);
-        EXPECT_EQ(plain.substr(112, 3), std::string("HI\0", 3));
-    }
-}
-
 // The host address in the header: the adapter with the lowest index, of
 // those that are no loopback and have six bytes, not all zero.
 TEST(host_mac, first_adapter_with_an_address) {
@@ -133,6 +60,12 @@ TEST(host_mac, first_adapter_with_an_address) {
         {{{5, false, b}, {5, false, a}}, {2, 0, 0, 0, 0, 2}},
     };
     for (const auto& r : rows) EXPECT_EQ(platform::first_adapter_address(r.list), r.chosen);
+}
+
+// The usage names the program by the last part of argument 0.
+TEST(program_name, last_part_of_argument_0) {
+    for (const auto& [argument0, name] : {std::pair{"vendrak", "vendrak"}, {"/usr/bin/vendrak", "vendrak"}, {"bin/", ""}})
+        EXPECT_STREQ(platform::program_name(argument0), name) << argument0;
 }
 
 }  // namespace

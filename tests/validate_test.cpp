@@ -72,6 +72,7 @@ TEST(Validate, EveryRuleAndMessage) {
         {"VAR[0] = VAR[16] + \"x\"", "[1] Error: VAR index out of bounds\n"},
         {"VAR[0] = 1 + VAR[16]", "[1] Error: VAR index out of bounds\n"},
         {"VAR[0] = 1 = 2", "[1] Error: Invalid arithmetic expression\n"},
+        {"VAR[0] = \"x\" + VAR[1]", "[1] Error: Invalid arithmetic expression\n"},
         // Conditions: each operand (left first), then the pair; pairs are swept below.
         {"WHILE ENTER < KEY IF VAR[2] & VBAT", ""}, {"WHILE VAR[2] > \"x\"", "[1] Error: Invalid test expression\n"},
         {"IF VAR[16] = 1", "[1] Error: VAR index out of bounds\n"},
@@ -137,7 +138,10 @@ TEST(Validate, OperandSets) {
 // A checker gets the first violation of every statement.
 TEST(Validate, CollectsTheFirstErrorOfEachStatement) {
     const script s = parse_script_text(
-        "DELAY 0\nLCD 0 17 VBAT\nDELAY 5\nDID SAVE 1\nIF VAR[16] = \"x\"\nDAT_INIT VIN\nDAT_CHECK DID 1");
+        "DELAY 0\nLCD 0 17 VBAT\nDELAY 5\nDID SAVE 1\nIF VAR[16] = \"x\"\nDAT_INIT VIN\nDAT_CHECK DID 1\n"
+        // An operand that fails ends its condition: the pair is not judged.
+        "IF DATA[0,5] = \"x\"\nIF BIT[-1,1] = \"x\"\nIF BIT[0,0] = \"x\"\nIF HEX[256,1] = \"x\"\nIF HEX[0,2] = {}\n"
+        "IF HEX[0,1] < \"x\"");
     collect_all found;
     validate_script(s, found);
     std::vector<std::pair<size_t, std::string>> got;
@@ -148,6 +152,12 @@ TEST(Validate, CollectsTheFirstErrorOfEachStatement) {
                        {3, "[4] Error: DID command must follow DAT_CREATE\n"},
                        {4, "[5] Error: VAR index out of bounds\n"},
                        {6, "[7] Error: Inconsistent DAT_CHECK <Type>. Expected VIN got DID\n"},
+                       {7, "[8] Error: DATA length (5) must be between 1 and 4\n"},
+                       {8, "[9] Error: Invalid BIT offset\n"},
+                       {9, "[10] Error: BIT length must not be zero\n"},
+                       {10, "[11] Error: Invalid HEX offset\n"},
+                       {11, "[12] Error: HEX length (2) must match the array length (0)\n"},
+                       {12, "[13] Error: Invalid HEX comparison operation\n"},
                    }));
 }
 

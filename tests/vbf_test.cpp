@@ -1,6 +1,7 @@
 // The VBF converter on files built byte by byte: the image lines each
 // header item gives, the sections it keeps, and every message it prints.
 #include "vbf/vbf.h"
+#include "vbf/image.h"
 
 #include "common/fatal.h"
 #include "files.h"
@@ -149,6 +150,7 @@ TEST(Vbf, HeaderItemsGiveImageLines) {
         {"erase={{16:32}};", {}, {"erase=0x00000010,0x00000020"}},
         {"erase={{1,2},;", {}, {"erase=0x00000001,0x00000002", "erase=0x00000000,0x00000000"}},
         {"erase = {{0x1000,0x200},{0x1000,0x100}}; omit = {{0x1000,0x200}};", {}, {"erase=0x00001000,0x00000100"}},
+        {"erase = {{0x80001000,0x10}}; omit = {{0x1000,0x10}};", {}, {"erase=0x80001000,0x00000010"}},
         {"sw_version = 1.0; sw_part_number_DID = 0xF188;", {}},
         {"// part type\r\n sw_part_type = GBL; // trailing\n", {"sw_part_type=5"}},
         {"//c\rsw_part_type = GBL;", {"sw_part_type=5"}}, {"/* a; b */ sw_part_type = GBL;", {"sw_part_type=5"}},
@@ -163,6 +165,13 @@ TEST(Vbf, HeaderItemsGiveImageLines) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.image, image_text(c.changed, c.erase) + "ENDOFVBF");
     }
+}
+
+// The inspector writes a code back as its keyword: one without a keyword
+// (the sub-network codes begin at 3) has none.
+TEST(Vbf, KeywordsOfCodes) {
+    EXPECT_EQ(keyword_of(sub_networks, 2), "");
+    EXPECT_EQ(keyword_of(sub_networks, 3), "SUB_MOST");
 }
 
 // ---- Sections ----
