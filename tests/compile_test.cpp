@@ -28,7 +28,6 @@ TEST(Encode, TableLimits) {
     } rows[] = {
         {"EXEC \"z\"", 65535, 0, "", {2, 2}, 65535},
         {"EXEC \"z\"", 65536, 0, "[2] INTERNAL ERROR: stringTableIndex exceeded!\n", {}, 0},
-        {"LCD 1 1 \"z\"", 65536, 0, "[2] INTERNAL ERROR: stringTableIndex exceeded!\n", {}, 0},
         {"WAITKEY {1}", 0, 65535, "", {4, 2}, 65535},
         {"WAITKEY {1}", 0, 65536, "[2] INTERNAL ERROR: dataTableIndex exceeded!\n", {}, 0},
         // Offsets held in the opcode itself are 32 bits wide and unbounded.

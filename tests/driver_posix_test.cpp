@@ -19,24 +19,14 @@ namespace {
 
 using namespace vendrak_test;
 
-// A stream on the read end of a pipe that holds `bytes` (at most the pipe's
-// 64 KiB).
-file_ptr pipe_holding(const std::string& bytes) {
-    int ends[2];
-    if (pipe(ends) != 0) return nullptr;
-    const bool whole = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    close(ends[1]);
-    return file_ptr(whole ? fdopen(ends[0], "rb") : nullptr);
-}
-
 // The writer copies the VBF area from where it begins in the temporary file
 // and composes the CRC from the program part's register and the area's,
 // never reading the area back: the trailer must still hold the CRC of the
 // file's bytes. An output on tmpfs makes the kernel refuse the in-kernel copy
 // across file systems, so the copy goes through the buffer; into a pipe it
 // goes through the streams, and the run fails when it comes back to write
-// the header. A temporary file that cannot be read or positioned, or that
-// is shorter than the area, fails the copy and leaves the output with magic 0.
+// the header. A temporary file that cannot be read, or that is shorter than
+// the area, fails the copy and leaves the output with magic 0.
 TEST(container_writer, copies_the_area_and_composes_the_crc) {
     enum class kind { file, tmpfs, append_only, pipe };
     const std::string copy_failed = "Error: Cannot copy VBF files\n", header_failed = "Error: Cannot write \"x.bin\" output file\n";
@@ -59,7 +49,6 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
         {"temporary file not readable", 5000, 0, false, kind::file, kind::append_only, 5000, copy_failed},
         {"temporary file too short", 5000, 128, false, kind::file, kind::file, 5127, copy_failed},
         {"temporary file too short, into a pipe", 5000, 128, false, kind::pipe, kind::file, 5127, copy_failed},
-        {"temporary file a pipe, into a pipe", 5000, 128, false, kind::pipe, kind::pipe, 5128, copy_failed},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -80,9 +69,7 @@ TEST(container_writer, copies_the_area_and_composes_the_crc) {
         const vbf_area area{static_cast<uint32_t>(r.area_size),
                             bitwise_crc(0, area_bytes.data(), area_bytes.size()), r.area_offset};
 
-        file_ptr temp = r.temp == kind::pipe ? pipe_holding(temp_bytes)
-                                             : file_ptr(std::fopen(scratch.side("temp").string().c_str(),
-                                                                   r.temp == kind::append_only ? "ab" : "rb+"));
+        file_ptr temp(std::fopen(scratch.side("temp").string().c_str(), r.temp == kind::append_only ? "ab" : "rb+"));
         if (r.out == kind::pipe) {
             ASSERT_EQ(mkfifo(out_path.c_str(), 0600), 0);
         }

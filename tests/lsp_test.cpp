@@ -211,13 +211,10 @@ std::vector<json> messages_of(const std::string& out) {
         const size_t length = std::stoul(out.substr(at + 16));
         const size_t body = out.find("\r\n\r\n", at) + 4;
         json m = json::parse(out.substr(body, length));
-        if (m.contains("error")) {
-            EXPECT_FALSE(m["error"].value("message", "").empty()) << m;
-            m["error"].erase("message");
-        }
-        if (m.value("method", "") == "window/logMessage") {
-            EXPECT_FALSE(m["params"].value("message", "").empty()) << m;
-            m["params"].erase("message");
+        json* text = m.contains("error") ? &m["error"] : m.value("method", "") == "window/logMessage" ? &m["params"] : nullptr;
+        if (text) {
+            EXPECT_FALSE(text->value("message", "").empty()) << m;
+            text->erase("message");
         }
         messages.push_back(std::move(m));
         at = body + length;

@@ -112,35 +112,21 @@ struct run_result {
     std::string err;
 };
 
-// Options of a run beyond its command.
-struct run_setup {
-    // A pipe; the child waits for the end of its read side, which comes when
-    // every holder has closed the write side, so that several runs can
-    // start at the same moment.
-    const int* gate = nullptr;
-    // No file of the run can grow past this: a write that would fails as on
-    // a full disk.
-    rlim_t file_size_limit = RLIM_INFINITY;
-};
-
 // One started run in `dir`, standard input from /dev/null, standard output
-// and error into files beside `dir` named after `capture`.
+// and error into files beside `dir` named after `capture`. No file of the
+// run can grow past `file_size_limit`: a write that would fails as on a full
+// disk.
 class program_run {
 public:
-    program_run(const fs::path& dir, const command& c, const std::string& capture = "run", run_setup setup = {})
+    program_run(const fs::path& dir, const command& c, const std::string& capture = "run",
+                rlim_t file_size_limit = RLIM_INFINITY)
         : out_(dir.parent_path() / (capture + ".out")), err_(dir.parent_path() / (capture + ".err")) {
         pid_ = fork();
         if (pid_ != 0) return;
-        const rlimit limit{setup.file_size_limit, setup.file_size_limit};
-        if (setup.file_size_limit != RLIM_INFINITY &&
+        const rlimit limit{file_size_limit, file_size_limit};
+        if (file_size_limit != RLIM_INFINITY &&
             (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0))
             _exit(126);
-        if (setup.gate) {
-            close(setup.gate[1]);
-            for (char ignored; read(setup.gate[0], &ignored, 1) > 0;) {
-            }
-            close(setup.gate[0]);
-        }
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -1,11 +1,8 @@
-// Faults and load through the real `vendrak` binary: a full disk and an
-// interrupt while the container is written, and eight runs at once in one
-// directory. Flash files that cannot be read and output paths that cannot be
-// opened are e2e cases (cases/vbf, cases/cli).
+// Faults through the real `vendrak` binary: a full disk and an interrupt
+// while the container is written. Flash files that cannot be read and output
+// paths that cannot be opened are e2e cases (cases/vbf, cases/cli).
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-
-#include <memory>
 
 #include "runs.h"
 
@@ -31,7 +28,7 @@ TEST(stress_faults, disk_full_during_the_copy) {
     ASSERT_GT(area_offset, 4096u);
 
     const rlim_t limit = area_offset % 4096 + area_size + 32;
-    const run_result r = program_run(scratch.run(), compiler({"-o", "cut.bin", "t.vsc"}), "run", {nullptr, limit}).finish();
+    const run_result r = program_run(scratch.run(), compiler({"-o", "cut.bin", "t.vsc"}), "run", limit).finish();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Error: Cannot copy VBF files\n" + prompt);
     EXPECT_EQ(r.err, "");
@@ -104,43 +101,6 @@ TEST(stress_faults, interrupt_during_the_copy) {
         EXPECT_EQ(leftover_temp_files(scratch.run()), std::vector<std::string>{});
     }
     EXPECT_TRUE(caught) << "no run was caught while writing its container";
-}
-
-// Eight runs of different scripts start at the same moment in one directory,
-// sharing its flash files. Each container must be whole and equal to the one
-// its script gives when compiled alone, and no temporary file may remain.
-TEST(stress_concurrency, eight_runs_at_once_in_one_directory) {
-    scratch_dir shared, alone;
-    write_file(shared.run() / "big.vbf", vbf_file("", section(0x00100000, pattern_bytes(1 << 21, 5))));
-    write_file(shared.run() / "small.vbf", vbf_file("", section(0x8000, pattern_bytes(100, 7))));
-    for (const char* vbf : {"big.vbf", "small.vbf"}) fs::copy(shared.run() / vbf, alone.run() / vbf);
-    const auto args_of = [](int i) {
-        const std::string name = "s" + std::to_string(i);
-        return std::vector<std::string>{i % 4 == 3 ? "-a" : "-v", "-o", name + ".bin", name + ".vsc"};
-    };
-    int gate[2];
-    ASSERT_EQ(pipe(gate), 0);
-    std::vector<std::unique_ptr<program_run>> started;
-    for (int i = 0; i < 8; ++i) {
-        write_file(shared.run() / args_of(i)[3], "DELAY " + std::to_string(i + 1) +
-                                                     (i % 2 ? "\nPROGNC \"small.vbf\"\n" : "\nPROG \"big.vbf\"\nPROGNR \"small.vbf\"\n"));
-        started.push_back(std::make_unique<program_run>(shared.run(), compiler(args_of(i)), args_of(i)[2], run_setup{gate}));
-    }
-    close(gate[0]);
-    close(gate[1]);  // opens the gate: every child sees the end of the pipe
-    for (int i = 0; i < 8; ++i) {
-        SCOPED_TRACE("run " + std::to_string(i));
-        const run_result r = started[static_cast<size_t>(i)]->finish();
-        ASSERT_EQ(r.status, 0) << r.out << r.err;
-        const std::vector<std::string> args = args_of(i);
-        const std::string container = read_file(shared.run() / args[2]);
-        check_container(container, r.out);
-        fs::copy(shared.run() / args[3], alone.run() / args[3]);
-        ASSERT_EQ(run(alone.run(), compiler(args)).status, 0);
-        EXPECT_TRUE(comparable(container, i % 4 == 3) == comparable(read_file(alone.run() / args[2]), i % 4 == 3))
-            << "the container differs from the one of the same script compiled alone";
-    }
-    EXPECT_EQ(leftover_temp_files(shared.run()), std::vector<std::string>{});
 }
 
 }  // namespace

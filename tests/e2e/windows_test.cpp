@@ -46,10 +46,10 @@ struct windows_case {
 const std::string earlier = "an earlier container\n";
 const std::string flash_script = "LCD 1 1 \"FLASH\"\nPROG \"app.vbf\"\n";
 
+// The usage of the e2e case cli/help, for the program `name`.
 std::string usage(const std::string& name) {
-    return "\nVENDRAK Compiler Version " VENDRAK_VERSION "\nUsage: " + name +
-           " <options> <script file>\n  -h, --help\t Help\n  -a, --aes\t AES encrypt program binary\n"
-           "  -v, --verbose\t Increase debug verbosity\n  -o, --outfile\t Set output filename\n\n";
+    const std::string text = read_file(VENDRAK_SOURCE_ROOT "/tests/e2e/cases/cli/help/stderr");
+    return text.substr(0, text.find("vendrak <")) + name + text.substr(text.find(" <options>"));
 }
 
 std::vector<windows_case> windows_cases() {
