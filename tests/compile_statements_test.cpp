@@ -250,7 +250,7 @@ TEST(Statements, ListRecordsNoScriptMakes) {
     for (const auto& r : rows) {
         s.commands.push_back(r.cmd);
         s.commands.back().line = static_cast<uint32_t>(s.commands.size()) * 1000000;
-        listing += ":" + std::to_string(s.commands.size()) + "000000::" + r.listing + "\n";
+        listing.append(":").append(std::to_string(s.commands.back().line)).append("::").append(r.listing).append("\n");
     }
     EXPECT_EQ(listing_of(s), listing);
     // Floats marked neither present nor absent go into the opcode as they

@@ -116,7 +116,9 @@ bool truncate(std::FILE* stream, uint64_t length) {
 
 bool copy_file_area(std::FILE* from, uint64_t from_at, std::FILE* to, uint64_t n) {
     if (n == 0) return true;
-    if (std::fflush(from) != 0 || !seek(from, from_at)) return false;
+    // What the output stream holds is written out first, and the area last,
+    // so that a full disk fails the copy here as on POSIX systems.
+    if (std::fflush(from) != 0 || std::fflush(to) != 0 || !seek(from, from_at)) return false;
     std::vector<char> buffer(copy_chunk);
     uint64_t done = 0;
     while (done < n) {
@@ -125,7 +127,7 @@ bool copy_file_area(std::FILE* from, uint64_t from_at, std::FILE* to, uint64_t n
         if (got == 0 || std::fwrite(buffer.data(), 1, got, to) != got) return false;
         done += got;
     }
-    return true;
+    return std::fflush(to) == 0;
 }
 
 bool utc_time(int64_t seconds, std::tm& out) {
