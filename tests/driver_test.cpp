@@ -37,8 +37,9 @@ TEST(container, refuses_to_reach_two_gibibytes) {
     for (const auto& [vbf_end, size] : rows) {
         program prog;
         prog.instructions.resize(1);
+        const vbf_area area{vbf_end, 0};
         uint64_t made = 0;
-        EXPECT_EQ(error_of([&] { made = check_container_size(prog, vbf_area{vbf_end, 0}); }, out_stream::out),
+        EXPECT_EQ(error_of([&] { made = check_container_size(prog, area); }, out_stream::out),
                   size ? "" : "Error: Output container exceeds 2 GiB\n");
         EXPECT_EQ(made, size) << vbf_end;
     }
