@@ -145,6 +145,7 @@ $(WINDOWS)/wineprefix/system.reg:
 	$(WINE_ENV) wineboot --init
 
 test-windows: windows-all build $(WINDOWS)/wineprefix/system.reg
+	cmake --build $(BUILD) -j $(JOBS) --target windows_test
 	$(WINE_ENV) ctest --test-dir $(WINDOWS) --output-on-failure -j $(JOBS)
 	set -e; export $(WINE_ENV) VENDRAK_LAUNCHER="wine $(abspath $(WINDOWS))/tests/windows/launch.exe" \
 	  VENDRAK_PROGRAM='$(call wine_path,$(WINDOWS)/vendrak.exe)' \

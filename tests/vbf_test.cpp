@@ -165,8 +165,7 @@ TEST(Vbf, HeaderItemsGiveImageLines) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.image, image_text(c.changed, c.erase) + "ENDOFVBF");
     }
-    // The inspector writes codes back as these keywords; the sub-network
-    // codes begin at 3, and a code without a keyword has none.
+    // The inspector writes codes back as keywords: a code without one has none.
     EXPECT_EQ(keyword_of(sub_networks, 2), "");
     EXPECT_EQ(keyword_of(sub_networks, 3), "SUB_MOST");
 }
