@@ -14,30 +14,13 @@
 #include "check/findings.h"
 #include "check/layout.h"
 #include "common/file.h"
+#include "vbf/crc16.h"
 #include "vbf/vbf.h"
 
 namespace vendrak::check {
 namespace {
 
 namespace fs = std::filesystem;
-
-// CRC-16/CCITT-FALSE: polynomial 0x1021, initial value 0xFFFF, no
-// reflection, no final XOR.
-constexpr std::array<uint16_t, 256> make_crc16_table() {
-    std::array<uint16_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t crc = i << 8;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-        table[i] = static_cast<uint16_t>(crc);
-    }
-    return table;
-}
-constexpr auto crc16_table = make_crc16_table();
-
-uint16_t crc16_update(uint16_t crc, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) crc = static_cast<uint16_t>(crc << 8 ^ crc16_table[(crc >> 8 ^ data[i]) & 0xFF]);
-    return crc;
-}
 
 // Reads a converted image as the converter writes it, in pieces of any
 // size: the text lines up to "data", then each section's 8 head bytes, its

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "vbf/crc16.h"
 #include "vbf/crc32.h"
 
 namespace {
@@ -224,25 +225,6 @@ private:
     uint64_t state_;
 };
 
-// The block checksum of a section: CRC-16/CCITT (polynomial 0x1021, initial
-// value 0xFFFF) over its data, as flash tools write it. The converter only
-// passes it through.
-constexpr std::array<uint16_t, 256> make_crc16_table() {
-    std::array<uint16_t, 256> t{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n << 8;
-        for (int k = 0; k < 8; ++k) c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
-        t[n] = static_cast<uint16_t>(c);
-    }
-    return t;
-}
-constexpr auto crc16_table = make_crc16_table();
-
-uint16_t crc16_update(uint16_t reg, const uint8_t* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) reg = static_cast<uint16_t>((reg << 8) ^ crc16_table[((reg >> 8) ^ p[i]) & 0xFF]);
-    return reg;
-}
-
 // Writes the data part and returns its file checksum register.
 class data_writer {
 public:
@@ -265,7 +247,7 @@ public:
         for (uint64_t done = 0; done < s.second;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), s.second - done));
             fill(buffer_.data(), n, done);
-            block_crc = crc16_update(block_crc, buffer_.data(), n);
+            block_crc = vendrak::crc16_update(block_crc, buffer_.data(), n);
             bytes(buffer_.data(), n);
             done += n;
         }
