@@ -106,7 +106,7 @@ measure_once() {
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 
 cat big.vsc >/dev/null
-declare -A best_wall best_cpu peak_of
+declare -A best_wall best_cpu peak_of findings_of
 for ((r = 0; r < runs; r++)); do
     measure_once wc -w big.vsc
     best_wall[wc]=$(min "${best_wall[wc]:-}" "$wall")
@@ -130,6 +130,19 @@ for i in "${!builds[@]}"; do
     done
 done
 
+# vendrak-check on the same script, where the build has it: every check,
+# the whole-program ones included, against the compile.
+for i in "${!builds[@]}"; do
+    [ -x "${builds[$i]}/vendrak-check" ] || continue
+    for ((r = 0; r < runs; r++)); do
+        measure_once "${builds[$i]}/vendrak-check" big.vsc
+        best_wall[k$i]=$(min "${best_wall[k$i]:-}" "$wall")
+        best_cpu[k$i]=$(min "${best_cpu[k$i]:-}" "$cpu")
+        peak_of[k$i]=$peak
+        findings_of[$i]=$(wc -l <run.out)
+    done
+done
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 echo
@@ -142,4 +155,9 @@ for i in "${!builds[@]}"; do
          "${best_cpu[c$i]} s CPU ($(ratio "${best_cpu[c$i]}" "${best_cpu[wc]}") x wc -w)"
     echo "compile peak:     $(mib "${peak_of[c$i]}") resident"
     echo "inspect -q:       ${best_wall[i$i]} s wall, ${best_cpu[i$i]} s CPU, peak $(mib "${peak_of[i$i]}"): ${verdict[$i]}"
+    if [ -n "${best_wall[k$i]:-}" ]; then
+        echo "vendrak-check:    ${best_wall[k$i]} s wall ($(ratio "${best_wall[k$i]}" "${best_wall[c$i]}") x compile)," \
+             "${best_cpu[k$i]} s CPU ($(ratio "${best_cpu[k$i]}" "${best_cpu[c$i]}") x compile)," \
+             "peak $(mib "${peak_of[k$i]}"), ${findings_of[$i]} lines of findings"
+    fi
 done

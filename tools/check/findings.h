@@ -78,6 +78,10 @@ void warn_text(std::string_view text, const raw_script& raw, findings& out);
 void note_parse_error(std::string_view text, const raw_script& raw, finding& f);
 void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f);
 
+// Warnings about values, requests and definitions (values.cpp).
+void warn_values(const parsed_script& p, findings& out);
+void warn_redefines(const raw_script& raw, findings& out);
+
 // Warnings about the whole program's flow (flow.cpp).
 void warn_flow(const parsed_script& p, findings& out);
 
