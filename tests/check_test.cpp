@@ -409,6 +409,51 @@ TEST(check_corpus, slips_reported_at_their_cause) {
     EXPECT_GE(slips, 40u);
 }
 
+// Every fix of a script applied to its text gives the script meant; a fix
+// never edits a word that a DEFINE put there.
+TEST(check_fixes, applied) {
+    const auto apply = [](std::string text, std::vector<edit> edits) {
+        std::vector<size_t> starts{0};
+        for (size_t i = 0; i < text.size(); ++i)
+            if (text[i] == '\n') starts.push_back(i + 1);
+        const auto offset = [&](uint32_t line, uint32_t column) {
+            return line > starts.size() ? text.size() : starts[line - 1] + column - 1;
+        };
+        std::sort(edits.begin(), edits.end(), [&](const edit& a, const edit& b) {
+            return offset(a.line, a.column) > offset(b.line, b.column);
+        });
+        for (const edit& e : edits) {
+            const size_t from = offset(e.line, e.column);
+            text.replace(from, offset(e.end_line, e.end_column) - from, e.text);
+        }
+        return text;
+    };
+    const struct {
+        std::string_view script, fixed;
+    } cases[] = {
+        {"DELAY 1.5\nDELAY 2s\nWRITE SID 010 -010\nVAR[1] = 5-1\nHUD 1 1 VBAT 0.0 16.5V\nDEFINE T 2.5\nDELAY T\n",
+         "DELAY 1\nDELAY 2\nWRITE SID 8 -8\nVAR[1] = 5-1\nHUD 1 1 VBAT 0.0 16.5\nDEFINE T 2.5\nDELAY T\n"},
+        {"GOSBU x\nEXIT\nx:\nRETURN", "GOSUB x\nEXIT\nx:\nRETURN"},
+        {"LED GREN ON", "LED GREEN ON"},
+        {"GOTO mian\nmain:", "GOTO main\nmain:"},
+        {"// c\nDELAY 1", "; c\nDELAY 1"},
+        {"WRITE SID 0x22 F1 0x90", "WRITE SID 0x22 0xF1 0x90"},
+        {"LCD 1 1 \"x\r\nDELAY 1", "LCD 1 1 \"x\"\r\nDELAY 1"},
+        {"LCD 1 1 \"Press\nWAITKEY ENTER\nLCD 2 1 \"Go\"", "LCD 1 1 \"Press\"\nWAITKEY ENTER\nLCD 2 1 \"Go\""},
+        {"IF VBAT < 12\n    IF VAR[0] = 1\n        LED RED ON\n    LCD 1 1 \"x\"\nENDIF\n",
+         "IF VBAT < 12\n    IF VAR[0] = 1\n        LED RED ON\n    ENDIF\n    LCD 1 1 \"x\"\nENDIF\n"},
+        {"IF VBAT < 12\n  LED RED ON", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
+        {"IF VBAT < 12\n  LED RED ON\n", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
+    };
+    check_options options;
+    options.vbf_checks = false;
+    for (const auto& c : cases) {
+        std::vector<edit> edits;
+        for (const finding& f : check_script(c.script, "f.vsc", options)) edits.insert(edits.end(), f.fix.begin(), f.fix.end());
+        EXPECT_EQ(apply(std::string(c.script), edits), c.fixed) << c.script;
+    }
+}
+
 // The formats of one run: a script with two warnings, one whose message
 // holds a line feed, and a file that cannot be read. SARIF counts columns
 // in UTF-16 units (the "1.5" after the two-byte "Ã©" is at byte 20,
@@ -438,7 +483,7 @@ TEST(check_formats, gnu_json_sarif) {
               "\"notes\": [], \"fix\": []},\n"
               "  {\"file\": \"a b.vsc\", \"line\": 1, \"column\": 20, \"severity\": \"warning\", \"name\": \"fraction\", "
               "\"message\": \"\\\"1.5\\\" is read as 1: a whole number is expected here, and the fraction is dropped\", "
-              "\"notes\": [], \"fix\": []},\n"
+              "\"notes\": [], \"fix\": [{\"line\": 1, \"column\": 21, \"end_line\": 1, \"end_column\": 23, \"text\": \"\"}]},\n"
               "  {\"file\": \"c.vsc\", \"line\": 1, \"column\": 7, \"severity\": \"error\", \"name\": null, "
               "\"message\": \"expected a number, but found: \\\"a\\\\x0Ab\\\"\", \"notes\": [], \"fix\": []},\n"
               "  {\"file\": \"c.vsc\", \"line\": 1, \"column\": 7, \"severity\": \"warning\", \"name\": \"string-lines\", "

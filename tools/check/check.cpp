@@ -215,7 +215,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
 
     // Every error of the validator and of program assembly: the validator's
     // first of each statement, then the block and label errors.
-    const parsed_script p{text, name, tree, positions};
+    const parsed_script p{text, name, tree, positions, &raw};
     collect_all errors;
     validate_script(tree, errors);
     const size_t invalid = errors.found.size();
