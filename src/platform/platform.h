@@ -12,6 +12,7 @@
 #include <ctime>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "common/options.h"
 
@@ -116,5 +117,12 @@ public:
     interrupts_held(const interrupts_held&) = delete;
     interrupts_held& operator=(const interrupts_held&) = delete;
 };
+
+// Replaces the contents of the existing file `path` with `data`: writes a
+// new file beside it and renames it over the old one, so that a reader sees
+// either the old or the new contents, never a part. The new file keeps the
+// old one's permission bits. False on failure (`error` says why), and the
+// old file is then left as it was, with no file beside it.
+bool replace_file(const std::string& path, std::string_view data, std::string& error);
 
 }  // namespace vendrak::platform

@@ -242,4 +242,37 @@ void release_interrupts() {
     if (--held_depth == 0) sigprocmask(SIG_SETMASK, &held_previous, nullptr);
 }
 
+bool replace_file(const std::string& path, std::string_view data, std::string& error) {
+    struct stat old_stat;
+    if (stat(path.c_str(), &old_stat) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = fchmod(fd, old_stat.st_mode & 07777) == 0;
+    for (size_t done = 0; ok && done < data.size();) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    if (!ok) error = std::strerror(errno);
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (!ok) unlink(temp.c_str());
+    return ok;
+}
+
 }  // namespace vendrak::platform

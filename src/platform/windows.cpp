@@ -185,4 +185,39 @@ void release_interrupts() {
     if (--held_depth == 0) ReleaseSRWLockExclusive(&cleanup_lock);
 }
 
+bool replace_file(const std::string& path, std::string_view data, std::string& error) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = "No such file";
+        return false;
+    }
+    std::string temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = path + ".new" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+        h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes & ~FILE_ATTRIBUTE_READONLY,
+                        nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        error = "Cannot create a file beside it";
+        return false;
+    }
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 30));
+        DWORD written = 0;
+        ok = WriteFile(h, data.data() + done, want, &written, nullptr) && written > 0;
+        done += written;
+    }
+    ok = FlushFileBuffers(h) && ok;
+    CloseHandle(h);
+    ok = ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+        error = "Cannot write the file";
+        DeleteFileA(temp.c_str());
+    }
+    return ok;
+}
+
 }  // namespace vendrak::platform
