@@ -116,8 +116,9 @@ bool truncate(std::FILE* stream, uint64_t length) {
 
 bool copy_file_area(std::FILE* from, uint64_t from_at, std::FILE* to, uint64_t n) {
     if (n == 0) return true;
-    // What the output stream holds is written out first, and the area last,
-    // so that a full disk fails the copy here as on POSIX systems.
+    // The bytes go through the streams; the area is flushed at its end, so
+    // that a full disk while it is written fails the copy, as on POSIX
+    // systems, and never a later write.
     if (std::fflush(from) != 0 || std::fflush(to) != 0 || !seek(from, from_at)) return false;
     std::vector<char> buffer(copy_chunk);
     uint64_t done = 0;
