@@ -185,11 +185,13 @@ TEST(fmt_layout, refused_script_gives_the_error_and_its_place) {
 
 // --- The proof.
 
-TEST(fmt_proof, examples_and_e2e_scripts) {
+TEST(fmt_proof, examples_e2e_and_test_scripts) {
     verdict v;
     std::vector<fs::path> scripts = files_under(source_root / "examples", ".vsc");
-    const std::vector<fs::path> e2e = files_under(source_root / "tests/e2e/cases", ".vsc");
-    scripts.insert(scripts.end(), e2e.begin(), e2e.end());
+    for (const char* dir : {"tests/e2e/cases", "tests/data"}) {
+        const std::vector<fs::path> more = files_under(source_root / dir, ".vsc");
+        scripts.insert(scripts.end(), more.begin(), more.end());
+    }
     for (const fs::path& p : scripts)
         in_directory(p.parent_path(), [&] { prove(read_file(p), p.string(), v); });
     EXPECT_GE(v.scripts, 50u);

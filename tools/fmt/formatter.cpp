@@ -39,6 +39,7 @@ struct item {
     item_kind kind;
     size_t begin;  // first byte
     size_t end;    // one past the last byte; carriage returns after a word are not part of it
+    bool unclosed = false;  // a block comment that runs to the end of the script
 };
 
 // Cuts `s` into words and comments. Returns nothing for text the compiler
@@ -84,8 +85,9 @@ std::optional<std::vector<item>> scan(std::string_view s) {
                 // "/*/" is a whole comment: the opening star counts
                 int prev = 0;
                 while (i < n && !(prev == '*' && s[i] == '/')) prev = s[i++];
+                const bool unclosed = i == n;
                 i = std::min(i + 1, n);
-                items.push_back({item_kind::block_comment, begin, i});
+                items.push_back({item_kind::block_comment, begin, i, unclosed});
             } else {
                 items.push_back({item_kind::token, begin, begin + 1});
             }
@@ -337,9 +339,11 @@ private:
 
     void put_comment(size_t i) {
         std::string_view t = text_of(i);
-        if (items_[i].kind == item_kind::line_comment) {
+        // What ends the script: its line ends and blanks at the end are
+        // those of the script.
+        if (items_[i].kind == item_kind::line_comment || items_[i].unclosed) {
             while (!t.empty() && is_space(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
-            put(t);
+            put_free_text(t);
         } else {
             put_free_text(t);
         }
