@@ -52,14 +52,18 @@ int skip_block_comment(std::FILE* in) {
 // tells which of these ended it.
 int vbf_get_next_item(std::FILE* in, std::string& item, header_end& end) {
     item.clear();
-    end = header_end::end_of_file;
     for (;;) {
         int c = std::getc(in);
-        if (c == EOF) return -1;
+        if (c == EOF) {
+            end = header_end::end_of_file;
+            return -1;
+        }
         if (!printable(c)) continue;
         if (item.empty()) {
-            end = c == '}' ? header_end::brace : header_end::empty_item;
-            if (c == '}' || c == ';') return 0;
+            if (c == '}' || c == ';') {
+                end = c == '}' ? header_end::brace : header_end::empty_item;
+                return 0;
+            }
             if (c == '/') {
                 c = std::getc(in);
                 if (c == '/') {
