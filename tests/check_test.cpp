@@ -186,18 +186,48 @@ TEST(check_formats, gnu_json_sarif) {
     EXPECT_EQ(in(output_format::json),
               "[\n"
               "  {\"file\": \"a b.vsc\", \"line\": 1, \"column\": 9, \"severity\": \"warning\", \"name\": \"encoding\", "
-              "\"message\": \"this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen\"},\n"
+              "\"message\": \"this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen\", "
+              "\"notes\": [], \"fix\": []},\n"
               "  {\"file\": \"a b.vsc\", \"line\": 1, \"column\": 20, \"severity\": \"warning\", \"name\": \"fraction\", "
-              "\"message\": \"\\\"1.5\\\" is read as 1: a whole number is expected here, and the fraction is dropped\"},\n"
+              "\"message\": \"\\\"1.5\\\" is read as 1: a whole number is expected here, and the fraction is dropped\", "
+              "\"notes\": [], \"fix\": []},\n"
               "  {\"file\": \"c.vsc\", \"line\": 1, \"column\": 7, \"severity\": \"error\", \"name\": null, "
-              "\"message\": \"expected a number, but found: \\\"a\\nb\\\"\"},\n"
+              "\"message\": \"expected a number, but found: \\\"a\\nb\\\"\", \"notes\": [], \"fix\": []},\n"
               "  {\"file\": \"missing.vsc\", \"line\": null, \"column\": null, \"severity\": \"error\", \"name\": null, "
-              "\"message\": \"Cannot open \\\"missing.vsc\\\" script file\"}\n"
+              "\"message\": \"Cannot open \\\"missing.vsc\\\" script file\", \"notes\": [], \"fix\": []}\n"
               "]\n");
     const std::string sarif = in(output_format::sarif);
     EXPECT_NE(sarif.find("{\"ruleId\": \"fraction\", \"ruleIndex\": 2, \"level\": \"warning\""), sarif.npos);
     EXPECT_NE(sarif.find("{\"uri\": \"a%20b.vsc\"}, \"region\": {\"startLine\": 1, \"startColumn\": 19}"), sarif.npos);
     EXPECT_NE(sarif.find("{\"uri\": \"missing.vsc\"}}}]}"), sarif.npos);
+}
+
+// Notes and fixes: a note line after its finding in gnu, "notes" and "fix"
+// in JSON, relatedLocations and fixes in SARIF, columns of the fix in UTF-16
+// units (the edit after the two-byte "\xC3\xA9" on line 2 starts at byte 5,
+// unit 4) and an edit that appends past the line's end.
+TEST(check_formats, notes_and_fix) {
+    finding f{2, 1, severity::warning, warning::octal, "m", {{1, 3, "opened\x01here"}},
+              {{2, 5, 2, 8, "x\"y"}, {2, 9, 2, 9, ";"}}};
+    const std::vector<checked_script> scripts = {{"n.vsc", "ab\n\xC3\xA9 010\n", {f}}};
+    auto in = [&](output_format fmt) { return written([&](std::FILE* out) { write_findings(out, fmt, scripts); }); };
+    EXPECT_EQ(in(output_format::gnu), "n.vsc:2:1: warning: m [-Woctal]\nn.vsc:1:3: note: opened\\x01here\n");
+    EXPECT_EQ(in(output_format::json),
+              "[\n  {\"file\": \"n.vsc\", \"line\": 2, \"column\": 1, \"severity\": \"warning\", \"name\": \"octal\", "
+              "\"message\": \"m\", \"notes\": [{\"line\": 1, \"column\": 3, \"message\": \"opened\\u0001here\"}], "
+              "\"fix\": [{\"line\": 2, \"column\": 5, \"end_line\": 2, \"end_column\": 8, \"text\": \"x\\\"y\"}, "
+              "{\"line\": 2, \"column\": 9, \"end_line\": 2, \"end_column\": 9, \"text\": \";\"}]}\n]\n");
+    const std::string sarif = in(output_format::sarif);
+    EXPECT_NE(sarif.find("\"relatedLocations\": [{\"id\": 0, \"physicalLocation\": {\"artifactLocation\": {\"uri\": "
+                         "\"n.vsc\"}, \"region\": {\"startLine\": 1, \"startColumn\": 3}}, \"message\": {\"text\": "
+                         "\"opened\\u0001here\"}}]"),
+              sarif.npos)
+        << sarif;
+    EXPECT_NE(sarif.find("\"deletedRegion\": {\"startLine\": 2, \"startColumn\": 4, \"endLine\": 2, \"endColumn\": 7}, "
+                         "\"insertedContent\": {\"text\": \"x\\\"y\"}}, {\"deletedRegion\": {\"startLine\": 2, "
+                         "\"startColumn\": 8, \"endLine\": 2, \"endColumn\": 8}"),
+              sarif.npos)
+        << sarif;
 }
 
 // The command line: options, warnings on and off, and the exit statuses.

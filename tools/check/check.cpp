@@ -192,7 +192,8 @@ checked_script check_file(const std::string& path, const check_options& options)
         size_t n;
         while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) checked.text.append(buffer, n);
     } else {
-        checked.findings.push_back({0, 0, severity::error, warning{}, format("Cannot open \"%s\" script file", path.c_str())});
+        checked.findings.push_back(
+            {0, 0, severity::error, warning{}, format("Cannot open \"%s\" script file", path.c_str()), {}, {}});
         return checked;
     }
     checked.findings = check_script(checked.text, path, options);

@@ -50,6 +50,21 @@ std::span<const warning_info, warning_count> warning_table();
 std::string_view name_of(warning w);
 std::optional<warning> warning_named(std::string_view name);
 
+// Another place a finding points at: the cause of an error, or where what it
+// names is defined, with what to write there.
+struct note {
+    uint32_t line = 0;    // as finding::line
+    uint32_t column = 0;  // as finding::column
+    std::string message;  // e.g. "string opened here is never closed", "did you mean GOSUB?"
+};
+
+// One change of the text: bytes from (line, column) up to, not including,
+// (end_line, end_column) become `text` (lines from 1, byte columns from 1).
+struct edit {
+    uint32_t line = 0, column = 0, end_line = 0, end_column = 0;
+    std::string text;
+};
+
 struct finding {
     uint32_t line = 0;    // counting from 1; 0: the file as a whole
     uint32_t column = 0;  // bytes from the start of the line, counting from 1
@@ -58,6 +73,8 @@ struct finding {
     // Errors: the text `vendrak` prints, without the "[line] Error: " that
     // begins a script message or the "ERROR: " of a VBF message.
     std::string message;
+    std::vector<note> notes;
+    std::vector<edit> fix;  // the one mechanical fix, when the finding has one; empty otherwise
 };
 
 struct check_options {

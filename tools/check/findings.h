@@ -20,16 +20,18 @@ public:
 
     bool enabled(warning w) const { return options_.enabled.test(static_cast<size_t>(w)); }
 
-    void error(token_position at, std::string message) {
-        found_.push_back({at.line, at.column, severity::error, warning{}, std::move(message)});
+    finding& error(token_position at, std::string message) {
+        return found_.emplace_back(finding{at.line, at.column, severity::error, warning{}, std::move(message), {}, {}});
     }
 
-    void warn(warning w, token_position at, const char* fmt, ...) VENDRAK_PRINTF(4, 5) {
-        if (!enabled(w)) return;
+    // The warning made, for its notes and fix; null when it is turned off.
+    finding* warn(warning w, token_position at, const char* fmt, ...) VENDRAK_PRINTF(4, 5) {
+        if (!enabled(w)) return nullptr;
         std::va_list args;
         va_start(args, fmt);
-        found_.push_back({at.line, at.column, severity::warning, w, vformat(fmt, args)});
+        finding& f = found_.emplace_back(finding{at.line, at.column, severity::warning, w, vformat(fmt, args), {}, {}});
         va_end(args);
+        return &f;
     }
 
     // Sorted by place; findings at one place keep the order they were made in.
