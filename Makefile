@@ -169,5 +169,5 @@ FILES   ?=
 
 .PHONY: mutate
 mutate:
-	python3 tools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
+	python3 devtools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
 	  $(if $(FILES),--files $(FILES))
