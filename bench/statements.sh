@@ -28,7 +28,7 @@ if [ ${#builds[@]} -eq 0 ]; then
     build=$root/build-release
     echo "== building Release into $build"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON >/dev/null
-    ninja -C "$build" vendrak vendrak-inspect vbfgen >/dev/null
+    ninja -C "$build" vendrak vendrak-inspect vendrak-vbf >/dev/null
     builds=("$build")
 fi
 for i in "${!builds[@]}"; do
@@ -39,8 +39,8 @@ for b in "${builds[@]}"; do
         [ -x "$b/$p" ] || { echo "bench: $b/$p is missing" >&2; exit 1; }
     done
 done
-vbfgen=
-for b in "${builds[@]}"; do [ -x "$b/tools/vbfgen" ] && vbfgen=$b/tools/vbfgen && break; done
+vbftool=
+for b in "${builds[@]}"; do [ -x "$b/vendrak-vbf" ] && vbftool=$b/vendrak-vbf && break; done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vendrak-statements.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -52,8 +52,8 @@ cd "$work"
 # arrays stand only in the first 1,000 cycles: the string table and the
 # operands that point into the data table are limited to 64 KiB offsets.
 echo "== generating $statements statements in $work/big.vsc"
-[ -n "$vbfgen" ] && "$vbfgen" -o small.vbf --part-number BENCH --part-type DATA --erase 0x0:64 --section 0x0:64
-awk -v n="$statements" -v prog="$([ -n "$vbfgen" ] && echo 1 || echo 0)" '
+[ -n "$vbftool" ] && "$vbftool" create -o small.vbf --part-number BENCH --part-type DATA --fill 0x0:64 >/dev/null
+awk -v n="$statements" -v prog="$([ -n "$vbftool" ] && echo 1 || echo 0)" '
 BEGIN {
     m = split("DELAY 100#LCD 1 1 VAR[3]#HLCD 2 1 DATA[0,4]#HUD 3 5 VBAT 1.5 2.5#LED GREEN ON#LED RED TOGGLE#" \
               "LOG ADD TIME#NET CAN_HS 11 500000#DIAG ISO14229 0x7E0 0x7E8#WRITE SID 0x22 0xF1 0x90#" \
