@@ -1,12 +1,12 @@
 # What `cmake --install` (and `make install`) puts where, and the packages
 # `make package` builds from it: a .deb and a .tar.gz.
 #
-#   bin/                                    vendrak, vendrak-inspect, vendrak-check, vendrak-lsp
+#   bin/                                    vendrak, vendrak-inspect, vendrak-check, vendrak-lsp, vendrak-fmt
 #   share/man/man1, man5                    vendrak(1), vendrak-inspect(1), vendrak-check(1), vendrak-lsp(1),
-#                                           vendrak-script(5)
+#                                           vendrak-fmt(1), vendrak-script(5)
 #   share/doc/vendrak/                      README, the language manual, limits, LICENSE, CHANGELOG
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
-#   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check
+#   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check, vendrak-fmt
 #   share/zsh/site-functions/_vendrak       (share/zsh/vendor-completions under /usr, as Debian's zsh looks there)
 #   share/vim/vimfiles/, share/nvim/site/   the Vim files of editors/vim: file type, syntax, settings, compiler
 #
@@ -41,6 +41,12 @@ if(TARGET vendrak-inspect)
 endif()
 if(TARGET vendrak-check)
   install(TARGETS vendrak-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET vendrak-fmt)
+  install(TARGETS vendrak-fmt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES man/vendrak-fmt.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completions/vendrak-fmt.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME vendrak-fmt)
 endif()
 
 install(FILES man/vendrak.1 man/vendrak-inspect.1 man/vendrak-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

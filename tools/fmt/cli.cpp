@@ -124,6 +124,9 @@ int fmt_main(int argc, const char* const* argv, std::FILE* in, std::FILE* out, s
         if (!r.ok) {
             std::fprintf(err, "%s:%u:%u: error: %s\n", shown.c_str(), r.line, r.column, r.message.c_str());
             worst(2);
+            // On standard output the script comes through as it is, so that
+            // an editor filtering text through the program loses nothing.
+            if (!o.check && !o.in_place) std::fwrite(text.data(), 1, text.size(), out);
             continue;
         }
         if (o.check) {
