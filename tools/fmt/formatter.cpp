@@ -36,11 +36,13 @@ bool is_comparison(unsigned char c) { return c == '<' || c == '=' || c == '>' ||
 enum class item_kind : uint8_t { token, line_comment, block_comment };
 
 struct item {
+    size_t begin;            // first byte
+    uint32_t length;         // bytes; carriage returns after a word are not part of it
     item_kind kind;
-    size_t begin;  // first byte
-    size_t end;    // one past the last byte; carriage returns after a word are not part of it
-    bool unclosed = false;  // a block comment that runs to the end of the script
-    token_position place;   // its line and the column of its first byte, from 1
+    bool unclosed = false;   // a block comment that runs to the end of the script
+    token_position place;    // its line and the column of its first byte, from 1
+
+    size_t end() const { return begin + length; }
 };
 
 // Cuts `s` into words and comments. Returns nothing for text the compiler
@@ -50,9 +52,11 @@ struct item {
 std::optional<std::vector<item>> scan(std::string_view s) {
     std::vector<item> items;
     const size_t n = s.size();
-    items.reserve(n / 4 + 16);
+    // Offsets within a script of up to 4 GiB fit the items' lengths.
+    if (n > UINT32_MAX) return std::nullopt;
+    items.reserve(n / 5 + 16);
     auto add = [&](item_kind kind, size_t begin, size_t end, bool unclosed = false) {
-        items.push_back({kind, begin, end, unclosed, {}});
+        items.push_back({begin, static_cast<uint32_t>(end - begin), kind, unclosed, {}});
     };
     // A character appended to a word takes the carriage returns after it along.
     auto after = [&](size_t i) {
@@ -215,7 +219,7 @@ public:
 private:
     static constexpr uint32_t none = UINT32_MAX;
 
-    std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].end - items_[i].begin); }
+    std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].length); }
     bool is_token(size_t i) const { return items_[i].kind == item_kind::token; }
 
     // Every word written after DEFINE: a word with one of these texts may be
@@ -291,7 +295,7 @@ private:
         for (bool changed = true; changed;) {
             changed = false;
             for (size_t i = 1; i < items_.size(); ++i) {
-                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end, items_[i].begin)) continue;
+                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end(), items_[i].begin)) continue;
                 make_verbatim(verbatim_[i - 1] ? i : i - 1);
                 changed = true;
             }
@@ -434,7 +438,7 @@ private:
                         : level();
                 new_line(feeds, region_level);
                 for (size_t m = i; m <= last; ++m) {
-                    if (m > i) put_free_text(s_.substr(items_[m - 1].end, items_[m].begin - items_[m - 1].end));
+                    if (m > i) put_free_text(s_.substr(items_[m - 1].end(), items_[m].begin - items_[m - 1].end()));
                     if (is_token(m)) {
                         put(text_of(m));
                     } else {
@@ -445,7 +449,7 @@ private:
                 break_due = items_[last].kind == item_kind::line_comment;
                 comment_opens_line = false;
                 statement = none;
-                prev_end = items_[last].end;
+                prev_end = items_[last].end();
                 i = last;
                 continue;
             }
@@ -489,7 +493,7 @@ private:
                 put_comment(i);
                 break_due = it.kind == item_kind::line_comment;
             }
-            prev_end = it.end;
+            prev_end = it.end();
         }
         if (!out_.empty() && !ends_in_define_name()) out_ += eol_;
     }
@@ -499,7 +503,7 @@ private:
     bool ends_in_define_name() const {
         size_t last = items_.size();
         while (last > 0 && !is_token(last - 1)) --last;
-        if (last < 2 || s_.find('\n', items_[last - 1].end) != s_.npos) return false;
+        if (last < 2 || s_.find('\n', items_[last - 1].end()) != s_.npos) return false;
         for (size_t i = last - 1; i-- > 0;)
             if (is_token(i)) return words::same_word(text_of(i), words::define_keyword);
         return false;
@@ -550,6 +554,7 @@ format_result format_script(std::string_view text) {
     r.ok = true;
     r.text = std::string(text);
     std::optional<std::string> laid_out = lay_out(text, tree, positions);
+    positions = {};  // no longer needed: its memory is free for the read-back
     if (!laid_out || *laid_out == text) return r;
     // The layout is kept only when it reads as the same statements.
     try {
