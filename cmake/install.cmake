@@ -12,13 +12,16 @@
 #
 # On Windows one folder, the .zip of `make package-windows`:
 #
-#   vendrak.exe, vendrak-inspect.exe, README.md, LICENSE, CHANGELOG.md
+#   vendrak.exe, vendrak-inspect.exe, vendrak-fmt.exe, README.md, LICENSE, CHANGELOG.md
 #   docs/                                   the language manual and the limits
 #   examples/                               the example scripts with their VBF files
 if(WIN32)
   install(TARGETS vendrak RUNTIME DESTINATION .)
   if(TARGET vendrak-inspect)
     install(TARGETS vendrak-inspect RUNTIME DESTINATION .)
+  endif()
+  if(TARGET vendrak-fmt)
+    install(TARGETS vendrak-fmt RUNTIME DESTINATION .)
   endif()
   install(FILES README.md CHANGELOG.md LICENSE DESTINATION .)
   install(FILES docs/language.md docs/limits.md DESTINATION docs)

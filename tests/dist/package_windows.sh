@@ -22,7 +22,7 @@ zip=$work/pkg/vendrak-$version-Windows-x86_64.zip
 (cd "$work" && cmake -E tar xf "$zip") || { fail "cannot unpack $zip"; exit 1; }
 root=$work/vendrak-$version-Windows-x86_64
 
-for file in vendrak.exe vendrak-inspect.exe README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
+for file in vendrak.exe vendrak-inspect.exe vendrak-fmt.exe README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
     examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
     examples/logging_loop.vsc examples/sbl.vbf examples/app.vbf examples/cal.vbf; do
     [ -f "$root/$file" ] || fail "$file missing from the .zip"
@@ -30,7 +30,7 @@ done
 
 # Linked statically: no DLL of the compiler's runtime (libstdc++, libgcc,
 # winpthread) has to travel with the programs.
-for exe in vendrak.exe vendrak-inspect.exe; do
+for exe in vendrak.exe vendrak-inspect.exe vendrak-fmt.exe; do
     dlls=$(x86_64-w64-mingw32-objdump -p "$root/$exe" | sed -n 's/^\s*DLL Name: //p')
     [ -n "$dlls" ] || fail "$exe: no import table found"
     for dll in $dlls; do
