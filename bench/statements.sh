@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the compile of a generated script of 1,000,000 statements (every
 # statement form, labels, GOTOs, IF and DO blocks) against `wc -w` on the
-# same file, and `vendrak-inspect -q` on the container it gives.
+# same file, and `vendrak-inspect -q` on the container it gives; where the
+# build has vendrak-fmt, also the formatting of the script against `wc -w`.
 #
 #   bench/statements.sh                 build Release into build-release, run, report
 #   bench/statements.sh DIR...          measure the programs in each build DIR instead
@@ -29,6 +30,7 @@ if [ ${#builds[@]} -eq 0 ]; then
     echo "== building Release into $build"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON >/dev/null
     ninja -C "$build" vendrak vendrak-inspect vendrak-vbf >/dev/null
+    ninja -C "$build" vendrak-check vendrak-fmt >/dev/null 2>&1 || true
     builds=("$build")
 fi
 for i in "${!builds[@]}"; do
@@ -143,6 +145,21 @@ for i in "${!builds[@]}"; do
     done
 done
 
+# The formatter, interleaved with wc -w as the compile is; its output goes
+# to a file like the compile's container.
+for i in "${!builds[@]}"; do
+    [ -x "${builds[$i]}/vendrak-fmt" ] || continue
+    for ((r = 0; r < runs; r++)); do
+        measure_once wc -w big.vsc
+        best_wall[fwc$i]=$(min "${best_wall[fwc$i]:-}" "$wall")
+        best_cpu[fwc$i]=$(min "${best_cpu[fwc$i]:-}" "$cpu")
+        measure_once "${builds[$i]}/vendrak-fmt" big.vsc
+        best_wall[f$i]=$(min "${best_wall[f$i]:-}" "$wall")
+        best_cpu[f$i]=$(min "${best_cpu[f$i]:-}" "$cpu")
+        peak_of[f$i]=$peak
+    done
+done
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 echo
@@ -159,5 +176,10 @@ for i in "${!builds[@]}"; do
         echo "vendrak-check:    ${best_wall[k$i]} s wall ($(ratio "${best_wall[k$i]}" "${best_wall[c$i]}") x compile)," \
              "${best_cpu[k$i]} s CPU ($(ratio "${best_cpu[k$i]}" "${best_cpu[c$i]}") x compile)," \
              "peak $(mib "${peak_of[k$i]}"), ${findings_of[$i]} lines of findings"
+    fi
+    if [ -n "${best_wall[f$i]:-}" ]; then
+        echo "vendrak-fmt:      ${best_wall[f$i]} s wall ($(ratio "${best_wall[f$i]}" "${best_wall[fwc$i]}") x wc -w)," \
+             "${best_cpu[f$i]} s CPU ($(ratio "${best_cpu[f$i]}" "${best_cpu[fwc$i]}") x wc -w)," \
+             "peak $(mib "${peak_of[f$i]}")"
     fi
 done

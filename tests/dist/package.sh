@@ -32,6 +32,8 @@ share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim sha
 # The language server, where the build has it (it needs nlohmann-json).
 [ -x "$build/vendrak-lsp" ] &&
     files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1.gz share/bash-completion/completions/vendrak-lsp"
+[ -x "$build/vendrak-fmt" ] && files="$files bin/vendrak-fmt share/man/man1/vendrak-fmt.1.gz
+share/bash-completion/completions/vendrak-fmt"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
