@@ -135,7 +135,7 @@ windows:
 	cmake -S . -B $(WINDOWS) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
 	  $(WERROR) -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
 	  $(if $(wildcard $(GTEST_SOURCE)/CMakeLists.txt),-DVENDRAK_GTEST_SOURCE=$(GTEST_SOURCE))
-	cmake --build $(WINDOWS) -j $(JOBS) --target vendrak vendrak-inspect
+	cmake --build $(WINDOWS) -j $(JOBS) --target vendrak vendrak-inspect vendrak-vbf
 
 # The programs, the cross-built unit tests and launch.exe.
 windows-all: windows

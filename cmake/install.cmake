@@ -1,12 +1,12 @@
 # What `cmake --install` (and `make install`) puts where, and the packages
 # `make package` builds from it: a .deb and a .tar.gz.
 #
-#   bin/                                    vendrak, vendrak-inspect, vendrak-check, vendrak-lsp
+#   bin/                                    vendrak, vendrak-inspect, vendrak-check, vendrak-lsp, vendrak-vbf
 #   share/man/man1, man5                    vendrak(1), vendrak-inspect(1), vendrak-check(1), vendrak-lsp(1),
-#                                           vendrak-script(5)
+#                                           vendrak-script(5), vendrak-vbf(1), vbf(5)
 #   share/doc/vendrak/                      README, the language manual, limits, LICENSE, CHANGELOG
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
-#   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check
+#   share/bash-completion/completions/      vendrak, vendrak-inspect, vendrak-check, vendrak-vbf
 #   share/zsh/site-functions/_vendrak       (share/zsh/vendor-completions under /usr, as Debian's zsh looks there)
 #   share/vim/vimfiles/, share/nvim/site/   the Vim files of editors/vim: file type, syntax, settings, compiler
 #
@@ -19,6 +19,9 @@ if(WIN32)
   install(TARGETS vendrak RUNTIME DESTINATION .)
   if(TARGET vendrak-inspect)
     install(TARGETS vendrak-inspect RUNTIME DESTINATION .)
+  endif()
+  if(TARGET vendrak-vbf)
+    install(TARGETS vendrak-vbf RUNTIME DESTINATION .)
   endif()
   install(FILES README.md CHANGELOG.md LICENSE DESTINATION .)
   install(FILES docs/language.md docs/limits.md DESTINATION docs)
@@ -42,6 +45,12 @@ endif()
 if(TARGET vendrak-check)
   install(TARGETS vendrak-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET vendrak-vbf)
+  install(TARGETS vendrak-vbf RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES man/vendrak-vbf.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completions/vendrak-vbf.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME vendrak-vbf)
+endif()
 
 install(FILES man/vendrak.1 man/vendrak-inspect.1 man/vendrak-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The language server is built only where nlohmann-json is installed.
@@ -50,6 +59,7 @@ if(TARGET vendrak-lsp)
   install(FILES man/vendrak-lsp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(FILES man/vendrak-script.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+install(FILES man/vbf.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 
 install(FILES README.md CHANGELOG.md LICENSE docs/language.md docs/limits.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

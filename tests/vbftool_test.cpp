@@ -247,8 +247,8 @@ TEST(VbfVerify, VerdictsOnRealAndDamagedFiles) {
     const row rows[] = {
         {"reference.vbf", "", 0, {}},
         {"good.vbf", vbf_file(items, good_block), 0, {}},
-        {"block.vbf", vbf_file(items, one), 0,
-         {data_at + "warning: section at 0x00008000 (300 bytes): its block checksum is 0x1234, the CRC-16 of its data is 0x"}},
+        {"block.vbf", vbf_file(items, one), 1,
+         {data_at + "error: section at 0x00008000 (300 bytes): its block checksum is 0x1234, the CRC-16 of its data is 0x"}},
         {"compressed.vbf", vbf_file(items + " data_format_identifier = 0x10;", one), 0, {}},
         {"cut.vbf", vbf_file(items, one).substr(0, 200), 1, {": error: Cannot read data at index"}},
         {"cut_checksum.vbf", vbf_file(items, good_block).substr(0, vbf_file(items, "").size() + 18), 1, {": error: Cannot read block_checksum"}},
@@ -268,7 +268,7 @@ TEST(VbfVerify, VerdictsOnRealAndDamagedFiles) {
             EXPECT_NE(at, std::string::npos) << piece << "\n" << t.out;
         }
         const std::string message = vendrak_message(d, r.name);
-        EXPECT_EQ(message.empty(), r.status == 0) << message;
+        EXPECT_EQ(message.empty(), r.status == 0 || r.name == std::string("block.vbf")) << message;
         // vendrak's own message is the last finding, as vendrak prints it.
         if (!message.empty()) {
             EXPECT_TRUE(t.out.ends_with(": error: " + message + "\n")) << t.out << message;

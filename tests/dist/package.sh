@@ -31,6 +31,8 @@ share/vim/vimfiles/ftdetect/vsc.vim share/vim/vimfiles/syntax/vsc.vim share/vim/
 share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim share/nvim/site/ftdetect/vsc.vim"
 # The language server, where the build has it (it needs nlohmann-json).
 [ -x "$build/vendrak-lsp" ] && files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1"
+files="$files bin/vendrak-vbf share/man/man1/vendrak-vbf.1 share/man/man5/vbf.5
+share/bash-completion/completions/vendrak-vbf"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
@@ -77,6 +79,9 @@ grep -q '^Script Size:' "$work/out" || fail "no summary line: $(cat "$work/out")
 [ "$(tail -c 16 "$work/job/job.bin" | tr -d '\0')" = "VENDRAK v$version" ] || fail "maker tag is not VENDRAK v$version"
 "$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
 "$root/usr/bin/vendrak-check" --version | grep -qxF "vendrak-check $version" || fail "vendrak-check --version lacks $version"
+"$root/usr/bin/vendrak-vbf" --version | grep -qxF "vendrak-vbf $version" || fail "vendrak-vbf --version lacks $version"
+"$root/usr/bin/vendrak-vbf" verify -q "$work"/job/*.vbf >"$work/out" 2>&1 ||
+    fail "the unpacked vendrak-vbf rejects the examples' VBF files: $(cat "$work/out")"
 if [ -x "$build/vendrak-lsp" ]; then
     "$root/usr/bin/vendrak-lsp" --version | grep -qxF "vendrak-lsp $version" || fail "vendrak-lsp --version lacks $version"
 fi

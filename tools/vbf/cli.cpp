@@ -30,6 +30,7 @@ constexpr const char* usage_text =
     "                                section with its block checksum\n"
     "  verify [-q] FILE...           every finding as file:offset: error|warning:\n"
     "                                text; vendrak's message where it refuses a file\n"
+    "                                (-q: no line for a sound file)\n"
     "  create -o FILE [header options] INPUT...\n"
     "                                a VBF file from binary images (FILE@ADDRESS),\n"
     "                                Intel HEX and S-record files\n"
@@ -269,9 +270,12 @@ int run_verify(arguments& args, std::FILE* out) {
     for (const std::string& f : files) {
         const file_report r = read_vbf(f);
         const std::vector<finding> found = verify(r);
-        for (const finding& x : found)
+        bool sound = r.accepted;
+        for (const finding& x : found) {
             std::fprintf(out, "%s:%llu: %s: %s\n", f.c_str(), ull{x.offset}, x.error ? "error" : "warning", x.text.c_str());
-        if (!r.accepted) status = 1;
+            if (x.error) sound = false;
+        }
+        if (!sound) status = 1;
         else if (!quiet)
             std::fprintf(out, "%s: ok, %zu section%s, file checksum 0x%08X\n", f.c_str(), r.sections.size(),
                          r.sections.size() == 1 ? "" : "s", r.header.file_checksum);

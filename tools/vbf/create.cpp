@@ -304,8 +304,11 @@ uint32_t parse_address(const std::string& text) {
 
 input parse_input(const std::string& argument) {
     input in;
+    // FILE@ADDRESS, unless the whole argument names a file (a HEX file
+    // whose name holds an '@').
     const size_t at = argument.rfind('@');
-    if (at != std::string::npos && at > 0 && at + 1 < argument.size()) {
+    std::error_code ec;
+    if (at != std::string::npos && at > 0 && at + 1 < argument.size() && !fs::is_regular_file(argument, ec)) {
         in.type = input::kind::binary;
         in.path = argument.substr(0, at);
         in.address = parse_address(argument.substr(at + 1));
