@@ -279,6 +279,32 @@ TEST(VbfVerify, VerdictsOnRealAndDamagedFiles) {
     }
 }
 
+// Every real VBF file the project holds (tests/data, taken from public
+// projects) and the examples: sound for verify, accepted by info, and
+// converted by vendrak.
+TEST(VbfVerify, PublicFilesAreSound) {
+    scratch_dir s;
+    const fs::path d = s.run();
+    size_t files = 0;
+    for (const char* folder : {"tests/data", "examples"}) {
+        for (const auto& entry : fs::directory_iterator(fs::path(VENDRAK_SOURCE_ROOT) / folder)) {
+            if (entry.path().extension() != ".vbf") continue;
+            SCOPED_TRACE(entry.path().string());
+            ++files;
+            const std::string name = entry.path().filename().string();
+            fs::copy_file(entry.path(), d / name, fs::copy_options::overwrite_existing);
+            const tool_run v = vbf(d, {"verify", name});
+            EXPECT_EQ(v.status, 0);
+            EXPECT_TRUE(v.out.starts_with(name + ": ok, ")) << v.out;
+            const tool_run i = vbf(d, {"info", name});
+            EXPECT_EQ(i.status, 0);
+            EXPECT_NE(i.out.find("(matches the data part)"), std::string::npos) << i.out;
+            EXPECT_EQ(vendrak_message(d, name), "");
+        }
+    }
+    EXPECT_GE(files, 4u);
+}
+
 TEST(VbfInfo, JsonListsEveryFile) {
     scratch_dir s;
     const fs::path d = s.run();
