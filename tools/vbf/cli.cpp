@@ -118,7 +118,7 @@ std::string json_string(std::string_view s) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += ch;
-        } else if (c < 0x20 || c >= 0x7F) {
+        } else if (c < 0x20 || c == 0x7F) {  // bytes from 0x80 on pass: a UTF-8 path stays as it is
             out += format("\\u%04x", c);
         } else {
             out += ch;
@@ -236,8 +236,7 @@ int run_info(arguments& args, std::FILE* out) {
             const std::string v = args.value(w.name, w.value, w.has_value);
             if (v != "text" && v != "json") throw usage_error{"unknown format \"" + v + "\" (text or json)"};
             json = v == "json";
-        } else if (w.name == "--format=json" || w.name == "-fjson") json = true;
-        else throw usage_error{"unknown option " + a + " for info"};
+        } else throw usage_error{"unknown option " + a + " for info"};
     }
     if (files.empty()) throw usage_error{"info needs a VBF file"};
     int status = 0;
