@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "check/raw_text.h"
 #include "common/fatal.h"
 #include "compile/compile.h"
 #include "parser/parser.h"
@@ -20,8 +21,9 @@ public:
 
     bool enabled(warning w) const { return options_.enabled.test(static_cast<size_t>(w)); }
 
-    finding& error(token_position at, std::string message) {
-        return found_.emplace_back(finding{at.line, at.column, severity::error, warning{}, std::move(message), {}, {}});
+    // vendrak's message, shown printable.
+    finding& error(token_position at, const std::string& message) {
+        return found_.emplace_back(finding{at.line, at.column, severity::error, warning{}, printable(message), {}, {}});
     }
 
     // The warning made, for its notes and fix; null when it is turned off.
@@ -67,6 +69,17 @@ void warn_defines(const parsed_script& p, findings& out);
 void warn_encoding(std::string_view text, const token_position* end, findings& out);
 // Statements that no path of the compiled program reaches.
 void warn_unreachable(const parsed_script& p, const program& prog, findings& out);
+
+// Warnings about comments, strings and line ends as written (text_checks.cpp).
+void warn_text(std::string_view text, const raw_script& raw, findings& out);
+
+// Notes on an error of the parse, and on an error of the validator or of
+// program assembly about `statement` (error_notes.cpp).
+void note_parse_error(std::string_view text, const raw_script& raw, finding& f);
+void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f);
+
+// Warnings about the whole program's flow (flow.cpp).
+void warn_flow(const parsed_script& p, findings& out);
 
 // Converts every VBF file the script programs, as `vendrak` would, and
 // checks what the conversion passes over (vbf_checks.cpp).

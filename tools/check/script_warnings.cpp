@@ -140,6 +140,28 @@ bool has_multibyte_utf8(std::string_view t) {
     return false;
 }
 
+// Tabs and control characters take a cell each and show as the screen's
+// font has it; a typed \n is the two characters \ and n. (Line breaks of a
+// string over several lines are -Wstring-lines'.)
+void check_screen_text(std::string_view t, token_position at, findings& out) {
+    if (const size_t i = t.find("\\n"); i != t.npos) {
+        out.warn(warning::screen_text, at,
+                 "\\n is no line break on a screen: it shows \\ and n; write the next row with a statement of its own");
+        return;
+    }
+    for (const char c : t) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == '\t') {
+            out.warn(warning::screen_text, at, "this text holds a tab: the screen shows it as one cell, not as blanks up to a tab stop");
+            return;
+        }
+        if ((b < 0x20 && b != '\n' && b != '\r') || b == 0x7F) {
+            out.warn(warning::screen_text, at, "this text holds the control character 0x%02X: the screen shows it as one cell", b);
+            return;
+        }
+    }
+}
+
 // A text on a screen that fits the screen but not the rest of its row runs
 // on into the next rows.
 void check_screen(const parsed_script& p, size_t i, const command& c, const screen_form& f, findings& out) {
@@ -147,8 +169,12 @@ void check_screen(const parsed_script& p, size_t i, const command& c, const scre
     const int64_t width = c.kind == CMD_HUD ? 32 : 16;
     const int64_t length = f.expr.length;
     const token_position at = p.at(lay_out(p.tree, p.positions, i).part(3));
-    if (f.expr.kind == EXPR_STRING && has_multibyte_utf8(p.tree.text(f.expr.text())))
-        out.warn(warning::encoding, at, "this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen");
+    if (f.expr.kind == EXPR_STRING) {
+        const std::string_view shown = p.tree.text(f.expr.text());
+        if (has_multibyte_utf8(shown))
+            out.warn(warning::encoding, at, "this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen");
+        check_screen_text(shown, at, out);
+    }
     if (f.row < 1 || f.row > 8 || f.column < 1 || f.column > width || length <= 0) return;
     const int64_t start = (f.row - 1) * width + (f.column - 1);
     if (start + length > 8 * width) return;  // off screen: the validator's error

@@ -13,6 +13,7 @@
 #include "check/findings.h"
 #include "check/layout.h"
 #include "common/file.h"
+#include "platform/platform.h"
 #include "vbf/crc16.h"
 #include "vbf/vbf.h"
 
@@ -103,7 +104,7 @@ void check_vbf_files(const parsed_script& p, const check_options& options, findi
 
         const bool moved = !options.vbf_directory.empty() && !fs::path(name).is_absolute();
         const std::string path = moved ? (fs::path(options.vbf_directory) / name).string() : name;
-        const file_ptr messages(std::tmpfile());
+        const file_ptr messages(vendrak::platform::temp_stream());
         if (!messages) {
             out.error(at, "Cannot check \"" + name + "\": no temporary file for the converter's messages");
             continue;

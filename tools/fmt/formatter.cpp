@@ -1,4 +1,5 @@
 #include "fmt/formatter.h"
+#include "fmt/unchecked.h"
 
 #include <algorithm>
 #include <array>
@@ -38,6 +39,7 @@ struct item {
     item_kind kind;
     size_t begin;  // first byte
     size_t end;    // one past the last byte; carriage returns after a word are not part of it
+    bool unclosed = false;  // a block comment that runs to the end of the script
 };
 
 // Cuts `s` into words and comments. Returns nothing for text the compiler
@@ -83,8 +85,9 @@ std::optional<std::vector<item>> scan(std::string_view s) {
                 // "/*/" is a whole comment: the opening star counts
                 int prev = 0;
                 while (i < n && !(prev == '*' && s[i] == '/')) prev = s[i++];
+                const bool unclosed = i == n;
                 i = std::min(i + 1, n);
-                items.push_back({item_kind::block_comment, begin, i});
+                items.push_back({item_kind::block_comment, begin, i, unclosed});
             } else {
                 items.push_back({item_kind::token, begin, begin + 1});
             }
@@ -336,23 +339,41 @@ private:
 
     void put_comment(size_t i) {
         std::string_view t = text_of(i);
-        if (items_[i].kind == item_kind::line_comment) {
+        // What ends the script: its line ends and blanks at the end are
+        // those of the script.
+        if (items_[i].kind == item_kind::line_comment || items_[i].unclosed) {
             while (!t.empty() && is_space(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
-            put(t);
+            put_free_text(t);
         } else {
             put_free_text(t);
         }
     }
 
-    // The block level of a statement's own line, and the level after it.
+    // A line comment after text on its line keeps the column it was written at
+    // (comments aligned in a column stay so), as far as the text before it
+    // leaves room; otherwise one blank stands before it.
+    void pad_to_column_of(size_t i) {
+        const size_t lf = s_.rfind('\n', items_[i].begin);
+        const size_t column = items_[i].begin - (lf == s_.npos ? 0 : lf + 1);
+        const size_t olf = out_.rfind('\n');
+        const size_t length = out_.size() - (olf == out_.npos ? 0 : olf + 1);
+        out_.append(length + 1 < column ? column - length : 1, ' ');
+    }
+
+    // The level of a statement's own line: its block level, one more after
+    // the first label (the statements under a label are indented like a
+    // block), none for a label. after() gives the block level after it.
     size_t level_of(cmd_kind k) const {
         if (k == CMD_LABEL) return 0;
-        if (k == CMD_ELSE || k == CMD_ENDIF || k == CMD_WHILE) return depth_ > 0 ? depth_ - 1 : 0;
-        return depth_;
+        const size_t base = labelled_ ? 1 : 0;
+        if (k == CMD_ELSE || k == CMD_ENDIF || k == CMD_WHILE) return base + (depth_ > 0 ? depth_ - 1 : 0);
+        return base + depth_;
     }
+    size_t level() const { return (labelled_ ? 1 : 0) + depth_; }
     void after(cmd_kind k) {
         if (k == CMD_IF || k == CMD_DO) ++depth_;
         if ((k == CMD_ENDIF || k == CMD_WHILE) && depth_ > 0) --depth_;
+        if (k == CMD_LABEL) labelled_ = true;
     }
 
     // The block levels of statements that stay as written, up to `st`.
@@ -415,11 +436,11 @@ private:
                     }
                 }
                 pass_statements(next_statement_);
-                const size_t level =
+                const size_t region_level =
                     next_statement_ < next_plain && next_statement_ < tree_.commands.size()
                         ? level_of(tree_.commands[next_statement_].kind)
-                        : depth_;
-                new_line(feeds, level);
+                        : level();
+                new_line(feeds, region_level);
                 for (size_t m = i; m <= last; ++m) {
                     if (m > i) put_free_text(s_.substr(items_[m - 1].end, items_[m].begin - items_[m - 1].end));
                     if (is_token(m)) {
@@ -463,10 +484,14 @@ private:
                 comment_opens_line = false;
             } else {
                 if (feeds == 0 && !break_due && line_has_text_) {
-                    put(" ");
+                    if (it.kind == item_kind::line_comment) {
+                        pad_to_column_of(i);
+                    } else {
+                        put(" ");
+                    }
                     comment_opens_line = false;
                 } else {
-                    new_line(feeds, depth_);
+                    new_line(feeds, level());
                     comment_opens_line = true;
                 }
                 put_comment(i);
@@ -474,7 +499,18 @@ private:
             }
             prev_end = it.end;
         }
-        if (!out_.empty()) out_ += eol_;
+        if (!out_.empty() && !ends_in_define_name()) out_ += eol_;
+    }
+
+    // A DEFINE whose name is the last word of the script stands for a single
+    // blank; a line end after the name would leave it without a value.
+    bool ends_in_define_name() const {
+        size_t last = items_.size();
+        while (last > 0 && !is_token(last - 1)) --last;
+        if (last < 2 || s_.find('\n', items_[last - 1].end) != s_.npos) return false;
+        for (size_t i = last - 1; i-- > 0;)
+            if (is_token(i)) return words::same_word(text_of(i), words::define_keyword);
+        return false;
     }
 
     std::string_view s_;
@@ -492,10 +528,17 @@ private:
     std::string out_;
     bool line_has_text_ = false;
     size_t depth_ = 0;
+    bool labelled_ = false;
     size_t next_statement_ = 0;
     size_t brackets_ = 0;
     std::string_view last_word_;
 };
+
+std::optional<std::string> lay_out(std::string_view text, const script& tree, const script_positions& positions) {
+    const std::optional<std::vector<item>> items = scan(text);
+    if (!items) return std::nullopt;
+    return layout(text, *items, tree, positions).run();
+}
 
 }  // namespace
 
@@ -514,18 +557,22 @@ format_result format_script(std::string_view text) {
     format_result r;
     r.ok = true;
     r.text = std::string(text);
-    const std::optional<std::vector<item>> items = scan(text);
-    if (!items) return r;
-    std::string laid_out = layout(text, *items, tree, positions).run();
-    if (laid_out == text) return r;
+    std::optional<std::string> laid_out = lay_out(text, tree, positions);
+    if (!laid_out || *laid_out == text) return r;
     // The layout is kept only when it reads as the same statements.
     try {
-        if (!same_tree(parse_script_text(laid_out), tree)) return r;
+        if (!same_tree(parse_script_text(*laid_out), tree)) return r;
     } catch (const fatal_error&) {
         return r;
     }
-    r.text = std::move(laid_out);
+    r.text = std::move(*laid_out);
     return r;
+}
+
+std::optional<std::string> unchecked_layout(std::string_view text) {
+    script_positions positions;
+    const script tree = parse_script_text(text, &positions);
+    return lay_out(text, tree, positions);
 }
 
 }  // namespace vendrak::fmt
