@@ -30,6 +30,7 @@ constexpr const char* usage_text =
     "                                section with its block checksum\n"
     "  verify [-q] FILE...           every finding as file:offset: error|warning:\n"
     "                                text; vendrak's message where it refuses a file\n"
+    "                                (-q: no line for a sound file)\n"
     "  create -o FILE [header options] INPUT...\n"
     "                                a VBF file from binary images (FILE@ADDRESS),\n"
     "                                Intel HEX and S-record files\n"
@@ -117,7 +118,7 @@ std::string json_string(std::string_view s) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += ch;
-        } else if (c < 0x20 || c >= 0x7F) {
+        } else if (c < 0x20 || c == 0x7F) {  // bytes from 0x80 on pass: a UTF-8 path stays as it is
             out += format("\\u%04x", c);
         } else {
             out += ch;
@@ -235,8 +236,7 @@ int run_info(arguments& args, std::FILE* out) {
             const std::string v = args.value(w.name, w.value, w.has_value);
             if (v != "text" && v != "json") throw usage_error{"unknown format \"" + v + "\" (text or json)"};
             json = v == "json";
-        } else if (w.name == "--format=json" || w.name == "-fjson") json = true;
-        else throw usage_error{"unknown option " + a + " for info"};
+        } else throw usage_error{"unknown option " + a + " for info"};
     }
     if (files.empty()) throw usage_error{"info needs a VBF file"};
     int status = 0;
@@ -269,9 +269,12 @@ int run_verify(arguments& args, std::FILE* out) {
     for (const std::string& f : files) {
         const file_report r = read_vbf(f);
         const std::vector<finding> found = verify(r);
-        for (const finding& x : found)
+        bool sound = r.accepted;
+        for (const finding& x : found) {
             std::fprintf(out, "%s:%llu: %s: %s\n", f.c_str(), ull{x.offset}, x.error ? "error" : "warning", x.text.c_str());
-        if (!r.accepted) status = 1;
+            if (x.error) sound = false;
+        }
+        if (!sound) status = 1;
         else if (!quiet)
             std::fprintf(out, "%s: ok, %zu section%s, file checksum 0x%08X\n", f.c_str(), r.sections.size(),
                          r.sections.size() == 1 ? "" : "s", r.header.file_checksum);

@@ -254,11 +254,14 @@ uint32_t checksums(std::FILE* f, const std::string& name, std::vector<section_pl
     return crc ^ 0xFFFFFFFF;
 }
 
-// The temporary output: removed unless it was renamed into place.
+// The temporary output: removed unless it was renamed into place, and by
+// Ctrl+C or a termination signal while it is written.
 struct temporary {
     fs::path path;
+    std::string name = path.string();
     bool kept = false;
     ~temporary() {
+        platform::remove_on_interrupt(platform::cleanup_slot::temp_file, nullptr);
         if (kept) return;
         std::error_code ec;
         fs::remove(path, ec);
@@ -304,8 +307,11 @@ uint32_t parse_address(const std::string& text) {
 
 input parse_input(const std::string& argument) {
     input in;
+    // FILE@ADDRESS, unless the whole argument names a file (a HEX file
+    // whose name holds an '@').
     const size_t at = argument.rfind('@');
-    if (at != std::string::npos && at > 0 && at + 1 < argument.size()) {
+    std::error_code ec;
+    if (at != std::string::npos && at > 0 && at + 1 < argument.size() && !fs::is_regular_file(argument, ec)) {
         in.type = input::kind::binary;
         in.path = argument.substr(0, at);
         in.address = parse_address(argument.substr(at + 1));
@@ -356,11 +362,16 @@ created_file create_vbf(const std::string& output, const header_options& header,
         position += 10 + s.length;
     }
 
-    temporary temp{fs::path(output + ".part"), false};
-    const std::string temp_name = temp.path.string();
-    bool created = false;
-    file_ptr f(platform::open_output(temp_name.c_str(), created));
-    if (!f) throw input_error(output + ": cannot create " + temp_name);
+    platform::install_interrupt_cleanup();
+    temporary temp{fs::path(output + ".part")};
+    file_ptr f;
+    {
+        const platform::interrupts_held held;
+        bool created = false;
+        f.reset(platform::open_output(temp.name.c_str(), created));
+        if (f) platform::remove_on_interrupt(platform::cleanup_slot::temp_file, temp.name.c_str());
+    }
+    if (!f) throw input_error(output + ": cannot create " + temp.name);
     placed_output out(f.get(), output);
     out.write(0, text.data(), text.size());
     for (const section_plan& s : sections) {

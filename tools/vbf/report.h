@@ -55,8 +55,9 @@ struct finding {
     std::string text;
 };
 
-// Every finding of a file, in the order of their offsets; vendrak's message
-// among them when it refuses the file.
+// Every finding of a file, in the order of their offsets, and vendrak's
+// message last when it refuses the file. A file with an error is not whole:
+// vendrak refuses it, or the ECU would (a wrong block checksum).
 std::vector<finding> verify(const file_report& r);
 
 }  // namespace vendrak::vbf_tool
