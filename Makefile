@@ -169,7 +169,7 @@ test-vsix: vsix
 # ($(WINDOWS)/msi-prefix): install, PATH, upgrade and uninstall
 # (tests/windows/msi_test.sh).
 GTEST_SOURCE  ?= /usr/src/googletest
-CHECK_SCRIPTS ?= examples tests/windows/check $(wildcard tests/e2e/cases/*/*/in)
+CHECK_SCRIPTS ?= examples tests/windows/check $(wildcard tests/e2e/cases/parse/*/in tests/e2e/cases/vbf/*/in)
 WINE_ENV      := WINEPREFIX=$(abspath $(WINDOWS))/wineprefix WINEDEBUG=-all
 WINDOWS_PROGRAMS := vendrak vendrak-inspect vendrak-check vendrak-lsp
 # Drive Z: is the root of the Linux file system in every Wine prefix.

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "lsp/server.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Messages are framed by their length in bytes: no line-end translation.
+    vendrak::platform::binary_standard_streams();
     std::ios::sync_with_stdio(false);
     vendrak::lsp::worker_thread checks;
     vendrak::lsp::server server(std::cout, checks);
