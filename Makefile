@@ -139,10 +139,10 @@ vsix-bundle: $(VSCODE_EXT)/node_modules/.package-lock.json
 vsix-linux: vsix-bundle
 	$(release_configure)
 	cmake --build $(RELEASE) -j $(JOBS) --target vendrak-lsp
-	$(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
+	STRIP=strip $(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
 
 vsix-windows: vsix-bundle windows
-	$(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
+	STRIP=x86_64-w64-mingw32-strip $(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
 
 test-vsix: vsix
 	cd $(VSCODE_EXT) && VSIX_DIR=$(abspath $(VSIX)) node --test test/
