@@ -21,7 +21,7 @@ files="bin/vendrak bin/vendrak-inspect bin/vendrak-check
 share/man/man1/vendrak.1.gz share/man/man1/vendrak-inspect.1.gz share/man/man1/vendrak-check.1.gz
 share/man/man5/vendrak-script.5.gz share/doc/vendrak/copyright share/doc/vendrak/changelog.gz
 share/doc/vendrak/README.md share/doc/vendrak/language.md share/doc/vendrak/limits.md
-share/doc/vendrak/LICENSE share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
+share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
 share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
 share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
