@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the compile of a generated script of 1,000,000 statements (every
 # statement form, labels, GOTOs, IF and DO blocks) against `wc -w` on the
-# same file, and `vendrak-inspect -q` on the container it gives.
+# same file, `vendrak-inspect -q` on the container it gives, and
+# `vendrak-check` on the script against the compile.
 #
 #   bench/statements.sh                 build Release into build-release, run, report
 #   bench/statements.sh DIR...          measure the programs in each build DIR instead
@@ -28,7 +29,7 @@ if [ ${#builds[@]} -eq 0 ]; then
     build=$root/build-release
     echo "== building Release into $build"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON >/dev/null
-    ninja -C "$build" vendrak vendrak-inspect vendrak-vbf >/dev/null
+    ninja -C "$build" vendrak vendrak-inspect vendrak-vbf vendrak-check >/dev/null
     builds=("$build")
 fi
 for i in "${!builds[@]}"; do
