@@ -88,12 +88,7 @@ public:
     noter(std::string_view text, const raw_script& raw) : text_(text), raw_(raw) {}
 
     // The word written at `at`, when one begins there.
-    const raw_word* word_at(token_position at) const {
-        const auto it = std::lower_bound(raw_.words.begin(), raw_.words.end(), at, [](const raw_word& w, token_position p) {
-            return w.at.line != p.line ? w.at.line < p.line : w.at.column < p.column;
-        });
-        return it != raw_.words.end() && it->at == at ? &*it : nullptr;
-    }
+    const raw_word* word_at(token_position at) const { return check::word_at(raw_, at); }
 
     const raw_word* word_before(const raw_word* w) const { return w == nullptr || w == raw_.words.data() ? nullptr : w - 1; }
 

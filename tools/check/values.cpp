@@ -31,24 +31,26 @@ std::string slice_text(const prim_expr& e) {
 
 // Conditions check a slice's offset and length; elsewhere they are taken as
 // written. The same rules, and the end of the response, wherever one stands.
-void check_slice(const prim_expr& e, token_position at, findings& out) {
+// `where` gives the place of the operand: laid out only for a warning.
+template <typename Where>
+void check_slice(const prim_expr& e, const Where& where, findings& out) {
     if (!is_slice(e.kind)) return;
     const int64_t offset = e.offset(), length = e.length;
     const int64_t bytes = e.kind == EXPR_BIT ? (std::abs(length) + 7) / 8 : length;
     const std::string shown = slice_text(e);
     if (offset < 0 || offset > last_offset) {
-        out.warn(warning::slice_range, at, "%s starts past byte %lld, the last a slice reads: offsets go from 0 to %lld",
+        out.warn(warning::slice_range, where(), "%s starts past byte %lld, the last a slice reads: offsets go from 0 to %lld",
                  shown.c_str(), static_cast<long long>(last_offset), static_cast<long long>(last_offset));
         return;
     }
     const int64_t most = e.kind == EXPR_DATA || e.kind == EXPR_UDATA ? 4 : e.kind == EXPR_HEX ? 16 : e.kind == EXPR_BIT ? 32 : 256;
     if (length == 0 || std::abs(length) > most || (length < 0 && e.kind != EXPR_BIT)) {
-        out.warn(warning::slice_range, at, "%s: the length of %s goes from 1 to %lld", shown.c_str(),
+        out.warn(warning::slice_range, where(), "%s: the length of %s goes from 1 to %lld", shown.c_str(),
                  std::string(vocabulary::operand_word(e.kind)).c_str(), static_cast<long long>(most));
         return;
     }
     if (e.kind != EXPR_BIT && offset + bytes - 1 > last_offset)
-        out.warn(warning::slice_range, at, "%s runs past byte %lld, the last a slice reads", shown.c_str(),
+        out.warn(warning::slice_range, where(), "%s runs past byte %lld, the last a slice reads", shown.c_str(),
                  static_cast<long long>(last_offset));
 }
 
@@ -77,7 +79,8 @@ int compare_outcome(span v, test_code op, int64_t c) {
 
 test_code mirrored(test_code op) { return op == TEST_LT ? TEST_GT : op == TEST_GT ? TEST_LT : op; }
 
-void check_comparison(const test_expr& t, token_position at, findings& out) {
+template <typename Where>
+void check_comparison(const test_expr& t, const Where& where, findings& out) {
     const prim_expr *slice = &t.lhs, *other = &t.rhs;
     test_code op = t.op;
     if (t.lhs.kind == EXPR_NUMBER) std::swap(slice, other), op = mirrored(op);
@@ -85,7 +88,7 @@ void check_comparison(const test_expr& t, token_position at, findings& out) {
         if (const auto v = values_of(*slice)) {
             const int outcome = compare_outcome(*v, op, other->number());
             if (outcome != 0)
-                out.warn(warning::never_true, at, "this comparison %s: %s holds values from %lld to %lld only",
+                out.warn(warning::never_true, where(), "this comparison %s: %s holds values from %lld to %lld only",
                          outcome < 0 ? "can never hold" : "always holds", slice_text(*slice).c_str(),
                          static_cast<long long>(v->low), static_cast<long long>(v->high));
         }
@@ -98,7 +101,7 @@ void check_comparison(const test_expr& t, token_position at, findings& out) {
         const prim_expr& text = t.lhs.kind == EXPR_TEXT ? t.lhs : t.rhs;
         const prim_expr& string = t.lhs.kind == EXPR_TEXT ? t.rhs : t.lhs;
         if (text.length != string.length)
-            out.warn(warning::never_true, at, "this comparison %s: %s holds %d characters, the string %d",
+            out.warn(warning::never_true, where(), "this comparison %s: %s holds %d characters, the string %d",
                      t.op == TEST_EQ ? "can never hold" : "always holds", slice_text(text).c_str(), text.length,
                      string.length);
         return;
@@ -106,7 +109,7 @@ void check_comparison(const test_expr& t, token_position at, findings& out) {
     const bool unordered = t.lhs.kind == EXPR_KEY || t.rhs.kind == EXPR_KEY || t.lhs.kind == EXPR_DTCVAL ||
                            t.rhs.kind == EXPR_DTCVAL;
     if (unordered && (t.op == TEST_LT || t.op == TEST_GT || t.op == TEST_AND))
-        out.warn(warning::never_true, at, "%s have no order: compare them with = or !",
+        out.warn(warning::never_true, where(), "%s have no order: compare them with = or !",
                  t.lhs.kind == EXPR_KEY || t.rhs.kind == EXPR_KEY ? "keys" : "byte arrays");
 }
 
@@ -117,6 +120,7 @@ void warn_values(const parsed_script& p, findings& out) {
     for (size_t i = 0; i < p.tree.commands.size(); ++i) {
         const command& c = p.tree.commands[i];
         const auto part = [&](size_t k) { return p.at(lay_out(p.tree, p.positions, i).part(k)); };
+        const auto at = [&](size_t k) { return [&part, k] { return part(k); }; };
         const uint32_t request = last_request;
         last_request = UINT32_MAX;
         switch (c.kind) {
@@ -124,7 +128,7 @@ void warn_values(const parsed_script& p, findings& out) {
             case CMD_HLCD:
             case CMD_HUD: {
                 const auto& f = std::get<screen_form>(c.form);
-                check_slice(f.expr, part(3), out);
+                check_slice(f.expr, at(3), out);
                 if (f.has_floats && f.float_a >= f.float_b && is_value(f.expr))
                     out.warn(warning::bar_limits, part(4), "the bar's low limit %g is not below its high limit %g",
                              static_cast<double>(f.float_a), static_cast<double>(f.float_b));
@@ -132,7 +136,7 @@ void warn_values(const parsed_script& p, findings& out) {
             }
             case CMD_LOG: {
                 const auto& f = std::get<log_form>(c.form);
-                check_slice(f.expr, part(2), out);
+                check_slice(f.expr, at(2), out);
                 if (f.has_floats && f.float_a >= f.float_b && is_value(f.expr))
                     out.warn(warning::bar_limits, part(3), "the bar's low limit %g is not below its high limit %g",
                              static_cast<double>(f.float_a), static_cast<double>(f.float_b));
@@ -140,15 +144,15 @@ void warn_values(const parsed_script& p, findings& out) {
             }
             case CMD_VAR: {
                 const arith_expr& a = std::get<assignment_form>(c.form).assign;
-                check_slice(a.lhs, part(2), out);
-                check_slice(a.rhs, part(4), out);
+                check_slice(a.lhs, at(2), out);
+                check_slice(a.rhs, at(4), out);
                 const bool zero = (a.rhs.kind == EXPR_NUMBER && a.rhs.number() == 0) ||
                                   (a.rhs.kind == EXPR_FLOAT_NUMBER && a.rhs.fvalue() == 0.0f);
                 if (a.op == OP_DIV && zero) out.warn(warning::divide_by_zero, part(4), "division by 0");
                 break;
             }
             case CMD_IF:
-            case CMD_WHILE: check_comparison(std::get<condition_form>(c.form).test, part(1), out); break;
+            case CMD_WHILE: check_comparison(std::get<condition_form>(c.form).test, at(1), out); break;
             case CMD_VIN_VERIFY: {
                 const auto& f = std::get<text_form>(c.form);
                 if (f.text.size != 17)
