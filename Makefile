@@ -139,10 +139,10 @@ vsix-bundle: $(VSCODE_EXT)/node_modules/.package-lock.json
 vsix-linux: vsix-bundle
 	$(release_configure)
 	cmake --build $(RELEASE) -j $(JOBS) --target vendrak-lsp
-	$(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
+	STRIP=strip $(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
 
 vsix-windows: vsix-bundle windows
-	$(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
+	STRIP=x86_64-w64-mingw32-strip $(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
 
 test-vsix: vsix
 	cd $(VSCODE_EXT) && VSIX_DIR=$(abspath $(VSIX)) node --test test/
@@ -169,9 +169,9 @@ test-vsix: vsix
 # ($(WINDOWS)/msi-prefix): install, PATH, upgrade and uninstall
 # (tests/windows/msi_test.sh).
 GTEST_SOURCE  ?= /usr/src/googletest
-CHECK_SCRIPTS ?= examples tests/windows/check $(wildcard tests/e2e/cases/*/*/in)
+CHECK_SCRIPTS ?= examples tests/windows/check $(wildcard tests/e2e/cases/parse/*/in tests/e2e/cases/vbf/*/in)
 WINE_ENV      := WINEPREFIX=$(abspath $(WINDOWS))/wineprefix WINEDEBUG=-all
-WINDOWS_PROGRAMS := vendrak vendrak-inspect vendrak-check vendrak-lsp vendrak-vbf
+WINDOWS_PROGRAMS := vendrak vendrak-inspect vendrak-check vendrak-lsp vendrak-fmt vendrak-vbf
 # Drive Z: is the root of the Linux file system in every Wine prefix.
 wine_path     = Z:$(subst /,\,$(abspath $(1)))
 

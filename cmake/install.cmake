@@ -11,8 +11,8 @@
 # Linux (under the prefix):
 #   bin/                                    the programs
 #   share/man/man1, man5                    their man pages, vendrak-script(5) and vbf(5), compressed
-#   share/doc/vendrak/                      README, the language manual, limits, LICENSE, CHANGELOG,
-#                                           copyright, changelog.gz
+#   share/doc/vendrak/                      README, the language manual, limits, CHANGELOG,
+#                                           copyright (with the license), changelog.gz
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
 #   share/bash-completion/completions/      one completion per program
 #   share/zsh/site-functions/_vendrak       (share/zsh/vendor-completions under /usr, as Debian's zsh looks there)
@@ -82,7 +82,11 @@ if(WIN32)
   install(FILES ${vendrak_page_files} DESTINATION docs/man)
   install(DIRECTORY examples/ DESTINATION examples
           FILES_MATCHING PATTERN "*.vsc" PATTERN "*.vbf" PATTERN "README.md")
-  install(FILES ${vendrak_vsix} DESTINATION vscode OPTIONAL)
+  install(CODE "
+    if(EXISTS \"${vendrak_vsix}\")
+      file(INSTALL \"${vendrak_vsix}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/vscode\")
+    endif()
+  ")
 
   set(CPACK_PACKAGE_NAME vendrak)
   set(CPACK_GENERATOR ZIP)
@@ -105,11 +109,18 @@ foreach(file ${vendrak_page_files})
   install(FILES ${file} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 
-install(FILES README.md CHANGELOG.md LICENSE docs/language.md docs/limits.md
+# The license is in the copyright file below.
+install(FILES README.md CHANGELOG.md docs/language.md docs/limits.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         FILES_MATCHING PATTERN "*.vsc" PATTERN "*.vbf" PATTERN "README.md")
-install(FILES ${vendrak_vsix} DESTINATION ${CMAKE_INSTALL_DATADIR}/vendrak/vscode OPTIONAL)
+# The extension is made after the build is configured; it is installed when
+# it is there at install time, and no empty folder is left when it is not.
+install(CODE "
+  if(EXISTS \"${vendrak_vsix}\")
+    file(INSTALL \"${vendrak_vsix}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/vendrak/vscode\")
+  endif()
+")
 foreach(vim_dir vim/vimfiles nvim/site)
   install(DIRECTORY editors/vim/ DESTINATION ${CMAKE_INSTALL_DATADIR}/${vim_dir} FILES_MATCHING PATTERN "*.vim")
 endforeach()

@@ -369,7 +369,7 @@ TEST_F(fmt_cli, stdout_stdin_and_refused_scripts) {
     EXPECT_EQ(r.out, "IF VBAT < 12\n    EXIT\nENDIF\n");
     r = run_fmt({"-", bad.c_str(), messy.c_str()}, "delay 1");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "DELAY 1\nLED GREEN ON\nDELAY 5\n");
+    EXPECT_EQ(r.out, "DELAY 1\nDELAY 1\nLED BLUE ON\nLED GREEN ON\nDELAY 5\n");
     EXPECT_EQ(r.err, bad + ":2:5: error: Unknown LED <color>\n");
     EXPECT_EQ(read_file(bad), "DELAY 1\nLED BLUE ON\n");
     r = run_fmt({"-i", bad.c_str()});

@@ -3,7 +3,7 @@
 # the bundle (npm run bundle), the manifest, grammar and language settings
 # and the server, staged in OUT/stage-TARGET, become
 # OUT/vendrak-script-<version>-TARGET.vsix.
-# Usage: package.sh TARGET SERVER OUT     (TARGET: linux-x64 or win32-x64)
+# Usage: [STRIP=strip] package.sh TARGET SERVER OUT     (TARGET: linux-x64 or win32-x64)
 set -euo pipefail
 target=$1 server=$2 out=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +24,8 @@ cp "$here/../../LICENSE" "$stage/"
 cp "$here"/syntaxes/*.json "$stage/syntaxes/"
 cp "$here/dist/extension.js" "$stage/dist/"
 install -m 755 "$server" "$stage/server/$name"
+# STRIP: the strip program of the server's platform, to leave out its symbols.
+[ -z "${STRIP:-}" ] || "$STRIP" "$stage/server/$name"
 vsix=$out/vendrak-script-$version-$target.vsix
 (cd "$stage" && "$here/node_modules/.bin/vsce" package --no-dependencies --allow-missing-repository \
     --target "$target" --out "$vsix")

@@ -73,6 +73,13 @@ std::FILE* create_temp_file(std::string& name);
 // user's temporary directory there. Null on failure.
 std::FILE* temp_stream();
 
+// Puts standard input and output into binary mode, so that bytes pass
+// unchanged (Windows' console streams turn "\n" into "\r\n" on output and
+// back on input otherwise); nothing to do on POSIX systems. For programs
+// whose output is framed by byte counts, as the language server's messages
+// are.
+void binary_standard_streams();
+
 // 64-bit stream positions. `tell` gives -1 on failure.
 int64_t tell(std::FILE* stream);
 bool seek(std::FILE* stream, uint64_t position);

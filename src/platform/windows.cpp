@@ -122,6 +122,11 @@ std::FILE* temp_stream() {
     return stream_on(h);
 }
 
+void binary_standard_streams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
 int64_t tell(std::FILE* stream) { return _ftelli64(stream); }
 
 bool seek(std::FILE* stream, uint64_t position) {

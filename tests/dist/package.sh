@@ -21,7 +21,7 @@ files="bin/vendrak bin/vendrak-inspect bin/vendrak-check
 share/man/man1/vendrak.1.gz share/man/man1/vendrak-inspect.1.gz share/man/man1/vendrak-check.1.gz
 share/man/man5/vendrak-script.5.gz share/doc/vendrak/copyright share/doc/vendrak/changelog.gz
 share/doc/vendrak/README.md share/doc/vendrak/language.md share/doc/vendrak/limits.md
-share/doc/vendrak/LICENSE share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
+share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
 share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
 share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
@@ -32,6 +32,8 @@ share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim sha
 # The language server, where the build has it (it needs nlohmann-json).
 [ -x "$build/vendrak-lsp" ] &&
     files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1.gz share/bash-completion/completions/vendrak-lsp"
+[ -x "$build/vendrak-fmt" ] && files="$files bin/vendrak-fmt share/man/man1/vendrak-fmt.1.gz
+share/bash-completion/completions/vendrak-fmt"
 files="$files bin/vendrak-vbf share/man/man1/vendrak-vbf.1.gz share/man/man5/vbf.5.gz
 share/bash-completion/completions/vendrak-vbf"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not

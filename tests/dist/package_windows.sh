@@ -24,10 +24,10 @@ zip=$work/pkg/vendrak-$version-Windows-x86_64.zip
 (cd "$work" && cmake -E tar xf "$zip") || { fail "cannot unpack $zip"; exit 1; }
 root=$work/vendrak-$version-Windows-x86_64
 
-programs="vendrak.exe vendrak-inspect.exe vendrak-check.exe vendrak-lsp.exe vendrak-vbf.exe"
+programs="vendrak.exe vendrak-inspect.exe vendrak-check.exe vendrak-lsp.exe vendrak-fmt.exe vendrak-vbf.exe"
 for file in $programs README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
     docs/man/vendrak.1.html docs/man/vendrak-inspect.1.html docs/man/vendrak-check.1.html \
-    docs/man/vendrak-lsp.1.html docs/man/vendrak-script.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
+    docs/man/vendrak-lsp.1.html docs/man/vendrak-fmt.1.html docs/man/vendrak-script.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
     examples/logging_loop.vsc examples/sbl.vbf examples/app.vbf examples/cal.vbf; do
     [ -f "$root/$file" ] || fail "$file missing from the .zip"
 done

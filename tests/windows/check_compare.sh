@@ -2,10 +2,12 @@
 # vendrak-check.exe under Wine against vendrak-check on Linux, on every .vsc
 # below the given directories (copied, with the files beside them, into a
 # scratch tree): the findings and the exit status must be the same
-#   - for each script checked in its own directory, as a user runs it;
+#   - for the scripts of each directory checked in that directory, as a
+#     user runs them;
 #   - for all scripts at once from the top of the tree, named by relative
 #     paths, with `\` between the parts on Windows and `/` on Linux (the
-#     file names of the findings are compared with `\` read as `/`);
+#     paths Windows prints, file names and the files beside the script,
+#     are compared with `\` read as `/`);
 #   - for all scripts again with CR LF line ends, as Windows editors save.
 # The Windows output ends its lines with CR LF; that is checked, then
 # removed before comparing.
@@ -19,6 +21,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 compared=0
 fail() { echo "$*"; failures=$((failures + 1)); }
+
+# One Wine server for all the runs, rather than one started for each.
+wineserver -p 30 2>/dev/null
 
 # The scripts and their directories' files, under tree/<n>/ for the n-th
 # directory given.
@@ -34,9 +39,9 @@ mapfile -t scripts < <(find . -name '*.vsc' -type f | sed 's|^\./||' | LC_ALL=C 
 
 # Runs both checkers with the same arguments (Windows: `/` turned into `\`
 # in the script paths) in the current directory and compares.
-compare() {  # what, arguments...
-    local what=$1
-    shift
+compare() {  # what, paths (exact: the findings as printed; paths: `\` read as `/`), arguments...
+    local what=$1 paths=$2
+    shift 2
     local args=("$@") win_args=() linux_status windows_status
     for a in "${args[@]}"; do win_args+=("${a//\//\\}"); done
     "$linux" "${args[@]}" >"$work/linux.out" 2>"$work/linux.err" </dev/null
@@ -47,10 +52,11 @@ compare() {  # what, arguments...
     if [ -s "$work/windows.raw" ] && grep -qv $'\r$' "$work/windows.raw"; then
         fail "$what: a line of vendrak-check.exe's output does not end in CR LF"
     fi
-    # The file names that start each finding, with `\` read as `/`.
-    tr -d '\r' <"$work/windows.raw" |
-        awk -F: '{ for (i = 1; i <= NF; ++i) if ($i ~ /\.vsc$/) { gsub(/\\/, "/", $i); break } } 1' OFS=: \
-        >"$work/windows.out"
+    if [ "$paths" = exact ]; then
+        tr -d '\r' <"$work/windows.raw" >"$work/windows.out"
+    else
+        tr -d '\r' <"$work/windows.raw" | tr '\\' / >"$work/windows.out"
+    fi
     [ "$linux_status" = "$windows_status" ] ||
         fail "$what: status $windows_status on Windows, $linux_status on Linux"
     if ! cmp -s "$work/linux.out" "$work/windows.out"; then
@@ -59,18 +65,23 @@ compare() {  # what, arguments...
     fi
 }
 
-for script in "${scripts[@]}"; do
-    cd "$work/tree/$(dirname "$script")" && compare "$script" "$(basename "$script")"
+mapfile -t dirs < <(printf '%s\n' "${scripts[@]}" | xargs -d '\n' -n 1 dirname | LC_ALL=C sort -u)
+for dir in "${dirs[@]}"; do
+    names=()
+    for script in "${scripts[@]}"; do
+        [ "$(dirname "$script")" = "$dir" ] && names+=("$(basename "$script")")
+    done
+    cd "$work/tree/$dir" && compare "$dir" exact "${names[@]}"
 done
 cd "$work/tree" || exit 1
-compare "all scripts from the top" "${scripts[@]}"
+compare "all scripts from the top" paths "${scripts[@]}"
 
 mkdir "$work/crlf"
 for script in "${scripts[@]}"; do
     mkdir -p "$work/crlf/$(dirname "$script")"
     sed 's/\r*$/\r/' "$script" >"$work/crlf/$script"
 done
-cd "$work/crlf" && compare "all scripts with CR LF" "${scripts[@]}"
+cd "$work/crlf" && compare "all scripts with CR LF" paths "${scripts[@]}"
 cd "$work" || exit 1
 
 echo "check_compare: ${#scripts[@]} scripts, $failures failing"

@@ -44,6 +44,14 @@ constexpr std::array<warning_info, warning_count> table = {{
     {"constant-condition", "an IF or WHILE condition whose result is known beforehand"},
     {"unset", "KEY, TIME or a variable read before any statement sets it"},
     {"order", "network statements before any NET, LOG ADD before any LOG NEW"},
+    {"slice-range", "slices on screens, in logs and in VAR past byte 255 or with a length conditions refuse"},
+    {"never-true", "comparisons that can never hold, or always hold, whatever the response"},
+    {"divide-by-zero", "a VAR division by the constant 0"},
+    {"bar-limits", "bar limits whose low limit is not below the high one"},
+    {"vin-length", "a VIN_VERIFY text that is not 17 characters"},
+    {"empty-request", "a WRITE or REQUEST with no bytes"},
+    {"read-reply", "a READ SID that cannot be the reply to the request just sent"},
+    {"redefine", "a DEFINE name given a second, different value"},
 }};
 
 // "[12] Error: text\n" gives "text", "[12] INTERNAL ERROR: text\n" gives
@@ -207,7 +215,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
 
     // Every error of the validator and of program assembly: the validator's
     // first of each statement, then the block and label errors.
-    const parsed_script p{text, name, tree, positions};
+    const parsed_script p{text, name, tree, positions, &raw};
     collect_all errors;
     validate_script(tree, errors);
     const size_t invalid = errors.found.size();
@@ -224,6 +232,8 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     warn_blocks(p, out);
     warn_statements(p, out);
     warn_defines(p, out);
+    warn_values(p, out);
+    warn_redefines(raw, out);
     // The jumps are all in place only when program assembly found nothing.
     if (errors.found.size() == invalid) {
         warn_unreachable(p, prog, out);

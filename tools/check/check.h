@@ -48,8 +48,16 @@ enum class warning : uint8_t {
     constant_condition,
     unset,
     order,
+    slice_range,
+    never_true,
+    divide_by_zero,
+    bar_limits,
+    vin_length,
+    empty_request,
+    read_reply,
+    redefine,
 };
-constexpr size_t warning_count = static_cast<size_t>(warning::order) + 1;
+constexpr size_t warning_count = static_cast<size_t>(warning::redefine) + 1;
 
 struct warning_info {
     std::string_view name;     // as in -Wname

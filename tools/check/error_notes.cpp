@@ -250,6 +250,22 @@ std::optional<size_t> left_open(const parsed_script& p, cmd_kind open, cmd_kind 
     return std::nullopt;
 }
 
+edit endif_for(const parsed_script& p, size_t open) {
+    const token_position opened = p.at(p.first(open));
+    const std::string line = std::string(opened.column - 1, ' ') + "ENDIF\n";
+    for (size_t k = open + 1; k < p.tree.commands.size(); ++k) {
+        const token_position at = p.at(p.first(k));
+        if (at.line == opened.line || at.column > opened.column) continue;
+        if (at.column == opened.column && p.tree.commands[k].kind == CMD_ELSE) continue;
+        // Only where the statement begins its line: the text before it is blanks.
+        return {at.line, 1, at.line, 1, line};
+    }
+    const auto lines = static_cast<uint32_t>(std::count(p.text.begin(), p.text.end(), '\n'));
+    const size_t last = p.text.rfind('\n');
+    const auto column = static_cast<uint32_t>(p.text.size() - (last == p.text.npos ? 0 : last + 1)) + 1;
+    return {lines + 1, column, lines + 1, column, (column > 1 ? "\n" : "") + line};
+}
+
 }  // namespace
 
 void note_parse_error(std::string_view text, const raw_script& raw, finding& f) {
@@ -305,6 +321,9 @@ void note_script_error(const parsed_script& p, const raw_script& raw, size_t sta
         }
         f.notes.push_back({opened.line, opened.column,
                            if_open ? "this IF is never closed: add its ENDIF" : "this DO is never closed: add its WHILE"});
+        // The ENDIF goes before the first statement written left of the IF's
+        // block (an ELSE at the IF's column belongs to it), or at the end.
+        if (if_open) f.fix.push_back(endif_for(p, *open));
         return;
     }
     const statement_layout layout = lay_out(p.tree, p.positions, statement);

@@ -51,11 +51,18 @@ struct parsed_script {
     std::string_view name;
     const script& tree;
     const script_positions& positions;
+    const raw_script* raw = nullptr;  // the words as written, for fixes that edit them
 
     token_position at(uint32_t token) const { return positions.tokens[token]; }
     std::string_view token(uint32_t token) const { return positions.text(token); }
     // The first token of a statement.
     uint32_t first(size_t statement) const { return positions.statements[statement].first; }
+    // Whether `token` stands in the text as read (no DEFINE replaced it), so
+    // that a fix may edit it there.
+    bool written(uint32_t token) const {
+        const raw_word* w = raw == nullptr ? nullptr : word_at(*raw, at(token));
+        return w != nullptr && w->text == this->token(token);
+    }
 };
 
 // Warnings read from the tree and the tokens (script_warnings.cpp).
@@ -77,6 +84,10 @@ void warn_text(std::string_view text, const raw_script& raw, findings& out);
 // program assembly about `statement` (error_notes.cpp).
 void note_parse_error(std::string_view text, const raw_script& raw, finding& f);
 void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f);
+
+// Warnings about values, requests and definitions (values.cpp).
+void warn_values(const parsed_script& p, findings& out);
+void warn_redefines(const raw_script& raw, findings& out);
 
 // Warnings about the whole program's flow (flow.cpp).
 void warn_flow(const parsed_script& p, findings& out);

@@ -1,5 +1,7 @@
 #include "check/raw_text.h"
 
+#include <algorithm>
+
 #include "parser/vocabulary.h"
 
 namespace vendrak::check {
@@ -133,5 +135,12 @@ private:
 }  // namespace
 
 raw_script read_raw(std::string_view text) { return reader(text).read(); }
+
+const raw_word* word_at(const raw_script& raw, token_position at) {
+    const auto it = std::lower_bound(raw.words.begin(), raw.words.end(), at, [](const raw_word& w, token_position p) {
+        return w.at.line != p.line ? w.at.line < p.line : w.at.column < p.column;
+    });
+    return it != raw.words.end() && it->at == at ? &*it : nullptr;
+}
 
 }  // namespace vendrak::check

@@ -49,4 +49,7 @@ struct raw_script {
 // feed; a NUL byte ends the script.
 raw_script read_raw(std::string_view text);
 
+// The word that begins at `at`, or null.
+const raw_word* word_at(const raw_script& raw, token_position at);
+
 }  // namespace vendrak::check

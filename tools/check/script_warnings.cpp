@@ -39,7 +39,15 @@ bool beyond_32_bits(std::string_view t) {
     return negative ? magnitude > 0x80000000u : magnitude > 0x7FFFFFFFu;
 }
 
-void check_integer(const std::string& t, const number_read& n, token_position at, findings& out) {
+// A fix that writes `text` in place of the number's `length` bytes from `skip`.
+void replace_in(finding* f, token_position at, size_t skip, size_t length, std::string text) {
+    if (f == nullptr) return;
+    const auto from = at.column + static_cast<uint32_t>(skip);
+    f->fix.push_back({at.line, from, at.line, from + static_cast<uint32_t>(length), std::move(text)});
+}
+
+// `written`: the number stands in the text as read, so fixes may edit it.
+void check_integer(const std::string& t, const number_read& n, token_position at, bool written, findings& out) {
     int32_t value = 0;
     uint32_t unsigned_value = 0;
     const size_t used = n.as == number_read::unsigned_integer ? convert_uint(t, unsigned_value) : convert_int(t, value);
@@ -49,8 +57,11 @@ void check_integer(const std::string& t, const number_read& n, token_position at
     const long long shown = n.as == number_read::unsigned_integer ? static_cast<long long>(unsigned_value) : value;
 
     if (rest.size() >= 2 && rest[0] == '.' && is_digit(rest[1])) {
-        out.warn(warning::fraction, at, "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
-                 t.c_str(), shown);
+        finding* f = out.warn(warning::fraction, at,
+                              "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
+                              t.c_str(), shown);
+        // Dropping the fraction (and what follows it) keeps what the device gets.
+        if (written) replace_in(f, at, used, rest.size(), "");
     } else if (n.list_element && t.back() == ':') {
         out.warn(warning::trailing, at,
                  "\"%s\" is read as the number %lld of the list before it, not as a label; begin labels with a letter",
@@ -58,15 +69,21 @@ void check_integer(const std::string& t, const number_read& n, token_position at
     } else if (octal && (rest.empty() || is_digit(rest[0]))) {
         // A number the same in both bases (007) says what it means.
         if (decimal_value(digits) != static_cast<uint64_t>(shown < 0 ? -shown : shown)) {
-            if (rest.empty())
-                out.warn(warning::octal, at, "\"%s\" is octal, the number %lld: a leading 0 makes a number octal",
-                         t.c_str(), shown);
+            if (rest.empty()) {
+                finding* f = out.warn(warning::octal, at,
+                                      "\"%s\" is octal, the number %lld: a leading 0 makes a number octal", t.c_str(),
+                                      shown);
+                if (written) replace_in(f, at, 0, t.size(), std::to_string(shown));
+            }
             else
                 out.warn(warning::octal, at, "\"%s\" is read as %lld: a leading 0 makes it octal, and %c is no octal digit",
                          t.c_str(), shown, rest[0]);
         }
     } else if (!rest.empty()) {
-        out.warn(warning::trailing, at, "\"%s\" is read as %lld; \"%s\" is ignored", t.c_str(), shown, rest.c_str());
+        finding* f = out.warn(warning::trailing, at, "\"%s\" is read as %lld; \"%s\" is ignored", t.c_str(), shown,
+                              rest.c_str());
+        // A unit (2s, 500ms) goes; "5-1" was meant as a sum, which a fix cannot tell.
+        if (written && rest[0] != '-' && rest[0] != '.') replace_in(f, at, used, rest.size(), "");
     }
 
     if (n.as != number_read::unsigned_integer && beyond_32_bits(t.substr(0, used))) {
@@ -87,12 +104,14 @@ void check_number(const parsed_script& p, const number_read& n, findings& out) {
     if (t.empty()) return;
     if (n.as == number_read::floating) {
         const size_t used = float_prefix(t);
-        if (used < t.size())
-            out.warn(warning::trailing, p.at(n.token), "\"%s\" is read as %s; \"%s\" is ignored", t.c_str(),
-                     t.substr(0, used).c_str(), t.c_str() + used);
+        if (used < t.size()) {
+            finding* f = out.warn(warning::trailing, p.at(n.token), "\"%s\" is read as %s; \"%s\" is ignored",
+                                  t.c_str(), t.substr(0, used).c_str(), t.c_str() + used);
+            if (p.written(n.token) && t[used] != '-') replace_in(f, p.at(n.token), used, t.size() - used, "");
+        }
         return;
     }
-    check_integer(t, n, p.at(n.token), out);
+    check_integer(t, n, p.at(n.token), p.written(n.token), out);
 }
 
 // FW_VERSION XX.YY: the part after the point is read as a number of its

@@ -1,11 +1,11 @@
 #include "fmt/formatter.h"
 #include "fmt/unchecked.h"
+#include "parser/parser.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <optional>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -36,10 +36,13 @@ bool is_comparison(unsigned char c) { return c == '<' || c == '=' || c == '>' ||
 enum class item_kind : uint8_t { token, line_comment, block_comment };
 
 struct item {
+    size_t begin;            // first byte
+    uint32_t length;         // bytes; carriage returns after a word are not part of it
     item_kind kind;
-    size_t begin;  // first byte
-    size_t end;    // one past the last byte; carriage returns after a word are not part of it
-    bool unclosed = false;  // a block comment that runs to the end of the script
+    bool unclosed = false;   // a block comment that runs to the end of the script
+    token_position place;    // its line and the column of its first byte, from 1
+
+    size_t end() const { return begin + length; }
 };
 
 // Cuts `s` into words and comments. Returns nothing for text the compiler
@@ -49,6 +52,12 @@ struct item {
 std::optional<std::vector<item>> scan(std::string_view s) {
     std::vector<item> items;
     const size_t n = s.size();
+    // Offsets within a script of up to 4 GiB fit the items' lengths.
+    if (n > UINT32_MAX) return std::nullopt;
+    items.reserve(n / 5 + 16);
+    auto add = [&](item_kind kind, size_t begin, size_t end, bool unclosed = false) {
+        items.push_back({begin, static_cast<uint32_t>(end - begin), kind, unclosed, {}});
+    };
     // A character appended to a word takes the carriage returns after it along.
     auto after = [&](size_t i) {
         ++i;
@@ -72,12 +81,12 @@ std::optional<std::vector<item>> scan(std::string_view s) {
                 last = i;
                 i = after(i);
             } while (i < n && (ident ? is_ident(at(i)) : is_comparison(at(i))));
-            items.push_back({item_kind::token, begin, last + 1});
+            add(item_kind::token, begin, last + 1);
         } else if (c == '"' || c == '\'') {
             i = after(i);
             while (i < n && s[i] != static_cast<char>(c)) i = after(i);
             if (i >= n) return std::nullopt;
-            items.push_back({item_kind::token, begin, i + 1});
+            add(item_kind::token, begin, i + 1);
             i = after(i);
         } else if (c == '/') {
             i = after(i);
@@ -87,17 +96,25 @@ std::optional<std::vector<item>> scan(std::string_view s) {
                 while (i < n && !(prev == '*' && s[i] == '/')) prev = s[i++];
                 const bool unclosed = i == n;
                 i = std::min(i + 1, n);
-                items.push_back({item_kind::block_comment, begin, i, unclosed});
+                add(item_kind::block_comment, begin, i, unclosed);
             } else {
-                items.push_back({item_kind::token, begin, begin + 1});
+                add(item_kind::token, begin, begin + 1);
             }
         } else if (c == ';') {
             while (i < n && s[i] != '\n' && s[i] != '\0') ++i;
-            items.push_back({item_kind::line_comment, begin, i});
+            add(item_kind::line_comment, begin, i);
         } else {
-            items.push_back({item_kind::token, begin, begin + 1});
+            add(item_kind::token, begin, begin + 1);
             i = after(i);
         }
+    }
+    // where each item begins
+    uint32_t line = 1;
+    size_t line_start = 0, cur = 0;
+    for (item& it : items) {
+        for (; cur < it.begin; ++cur)
+            if (s[cur] == '\n') ++line, line_start = cur + 1;
+        it.place = {line, static_cast<uint32_t>(std::min<size_t>(cur - line_start + 1, UINT32_MAX))};
     }
     return items;
 }
@@ -127,30 +144,16 @@ bool same_word_text(std::string_view raw, std::string_view read) {
     return j == read.size();
 }
 
-// The canonical spelling of the language's words, by their upper-case text.
-const std::unordered_map<std::string, std::string_view>& canonical_words() {
-    static const auto table = [] {
-        std::unordered_map<std::string, std::string_view> t;
-        auto add = [&](std::string_view w) {
-            if (!w.empty()) t.emplace(std::string(w), w);
-        };
-        for (const words::statement& s : words::statements) {
-            add(s.keyword);
-            for (const words::choice* c : s.choices)
-                for (const std::string_view w : c->words) add(w);
-        }
-        for (const std::string_view w : words::operand_words) add(w);
-        add(words::var_word);
-        add(words::define_keyword);
-        return t;
-    }();
-    return table;
-}
-
-std::string upper(std::string_view w) {
-    std::string u(w);
-    for (char& c : u) c = words::ascii_upper(c);
-    return u;
+// The spelling the manual gives a word of the language that a statement of
+// `kind` reads without regard to case: its keyword, one of its choice
+// words, an operand word or VAR; "" for any other word.
+std::string_view canonical_word(cmd_kind kind, std::string_view w) {
+    if (w.empty() || !is_ident(static_cast<unsigned char>(w.front()))) return {};
+    if (const cmd_kind k = words::statement_kind(w)) return words::keyword(k);
+    if (const expr_kind e = words::operand_kind(w)) return words::operand_word(e);
+    for (const words::choice* c : words::statements[kind].choices)
+        if (const uint32_t code = c->code(w)) return c->word(code);
+    return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -205,6 +208,7 @@ public:
     }
 
     std::string run() {
+        out_.reserve(s_.size() + s_.size() / 4);
         find_names();
         assign_statements();
         spread_glue();
@@ -215,7 +219,7 @@ public:
 private:
     static constexpr uint32_t none = UINT32_MAX;
 
-    std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].end - items_[i].begin); }
+    std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].length); }
     bool is_token(size_t i) const { return items_[i].kind == item_kind::token; }
 
     // Every word written after DEFINE: a word with one of these texts may be
@@ -235,41 +239,34 @@ private:
     // DEFINE value. Other statements stay as they are written.
     void assign_statements() {
         owner_.assign(items_.size(), none);
-        std::vector<size_t> tokens;
-        std::vector<token_position> places;
-        {
-            uint32_t line = 1;
-            size_t line_start = 0, cur = 0;
-            for (size_t i = 0; i < items_.size(); ++i) {
-                for (; cur < items_[i].begin; ++cur)
-                    if (s_[cur] == '\n') ++line, line_start = cur + 1;
-                if (!is_token(i)) continue;
-                tokens.push_back(i);
-                places.push_back({line, static_cast<uint32_t>(std::min<size_t>(cur - line_start + 1, UINT32_MAX))});
-            }
-        }
-        auto before = [](const token_position& a, const token_position& b) {
-            return a.line != b.line ? a.line < b.line : a.column < b.column;
-        };
         const size_t count = p_.statements.size();
         first_.assign(count, none);
         size_.assign(count, 0);
-        size_t rp = 0;
-        for (size_t st = 0; st < count; ++st) {
+        auto before = [](const token_position& a, const token_position& b) {
+            return a.line != b.line ? a.line < b.line : a.column < b.column;
+        };
+        auto next_word = [&](size_t i) {
+            while (i < items_.size() && !is_token(i)) ++i;
+            return i;
+        };
+        size_t next = next_word(0);
+        for (size_t st = 0; st < count && next < items_.size(); ++st) {
             const auto [first, end] = p_.statements[st];
-            while (rp < tokens.size() && before(places[rp], p_.tokens[first])) ++rp;
-            const size_t n = end - first;
-            bool plain = rp + n <= tokens.size();
-            for (size_t j = 0; plain && j < n; ++j) {
-                const size_t it = tokens[rp + j];
-                plain = places[rp + j] == p_.tokens[first + j] && owner_[it] == none &&
-                        same_word_text(text_of(it), p_.text(first + j)) && !names_.contains(text_of(it));
+            while (next < items_.size() && before(items_[next].place, p_.tokens[first])) next = next_word(next + 1);
+            // The statement's words must be the next words of the file, each
+            // where the parser read it and as it is written there.
+            size_t i = next, k = first;
+            for (; k < end && i < items_.size(); ++k, i = next_word(i + 1)) {
+                if (!(items_[i].place == p_.tokens[k]) || !same_word_text(text_of(i), p_.text(k)) ||
+                    names_.contains(text_of(i)))
+                    break;
             }
-            if (!plain) continue;
-            for (size_t j = 0; j < n; ++j) owner_[tokens[rp + j]] = static_cast<uint32_t>(st);
-            first_[st] = static_cast<uint32_t>(tokens[rp]);
-            size_[st] = static_cast<uint32_t>(n);
-            rp += n;
+            if (k < end) continue;  // not plain: its words stay as written
+            first_[st] = static_cast<uint32_t>(next);
+            size_[st] = static_cast<uint32_t>(end - first);
+            for (size_t j = next; j < i; ++j)
+                if (is_token(j)) owner_[j] = static_cast<uint32_t>(st);
+            next = i;
         }
         verbatim_.assign(items_.size(), false);
         for (size_t i = 0; i < items_.size(); ++i) verbatim_[i] = is_token(i) && owner_[i] == none;
@@ -298,7 +295,7 @@ private:
         for (bool changed = true; changed;) {
             changed = false;
             for (size_t i = 1; i < items_.size(); ++i) {
-                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end, items_[i].begin)) continue;
+                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end(), items_[i].begin)) continue;
                 make_verbatim(verbatim_[i - 1] ? i : i - 1);
                 changed = true;
             }
@@ -401,9 +398,8 @@ private:
         const cmd_kind kind = tree_.commands[st].kind;
         const bool label_name = index == 1 && (kind == CMD_GOTO || kind == CMD_GOSUB);
         if (kind != CMD_LABEL && !label_name) {
-            const auto& table = canonical_words();
-            if (const auto found = table.find(upper(t)); found != table.end() && !names_.contains(found->second))
-                t = found->second;
+            const std::string_view canonical = canonical_word(kind, t);
+            if (!canonical.empty() && canonical != t && !names_.contains(canonical)) t = canonical;
         }
         if (t == "[") ++brackets_;
         if (t == "]" && brackets_ > 0) --brackets_;
@@ -442,7 +438,7 @@ private:
                         : level();
                 new_line(feeds, region_level);
                 for (size_t m = i; m <= last; ++m) {
-                    if (m > i) put_free_text(s_.substr(items_[m - 1].end, items_[m].begin - items_[m - 1].end));
+                    if (m > i) put_free_text(s_.substr(items_[m - 1].end(), items_[m].begin - items_[m - 1].end()));
                     if (is_token(m)) {
                         put(text_of(m));
                     } else {
@@ -453,7 +449,7 @@ private:
                 break_due = items_[last].kind == item_kind::line_comment;
                 comment_opens_line = false;
                 statement = none;
-                prev_end = items_[last].end;
+                prev_end = items_[last].end();
                 i = last;
                 continue;
             }
@@ -497,7 +493,7 @@ private:
                 put_comment(i);
                 break_due = it.kind == item_kind::line_comment;
             }
-            prev_end = it.end;
+            prev_end = it.end();
         }
         if (!out_.empty() && !ends_in_define_name()) out_ += eol_;
     }
@@ -507,7 +503,7 @@ private:
     bool ends_in_define_name() const {
         size_t last = items_.size();
         while (last > 0 && !is_token(last - 1)) --last;
-        if (last < 2 || s_.find('\n', items_[last - 1].end) != s_.npos) return false;
+        if (last < 2 || s_.find('\n', items_[last - 1].end()) != s_.npos) return false;
         for (size_t i = last - 1; i-- > 0;)
             if (is_token(i)) return words::same_word(text_of(i), words::define_keyword);
         return false;
@@ -558,6 +554,7 @@ format_result format_script(std::string_view text) {
     r.ok = true;
     r.text = std::string(text);
     std::optional<std::string> laid_out = lay_out(text, tree, positions);
+    positions = {};  // no longer needed: its memory is free for the read-back
     if (!laid_out || *laid_out == text) return r;
     // The layout is kept only when it reads as the same statements.
     try {

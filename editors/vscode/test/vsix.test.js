@@ -42,13 +42,15 @@ function unzip(file) {
 }
 
 // Loads the bundle as VS Code would, with a stand-in for the `vscode`
-// module that VS Code provides.
+// module that VS Code provides: every name in it a class, as the language
+// client derives classes from some of them when it is loaded.
 function loadBundle(file) {
   const resolve = Module._resolveFilename;
   Module._resolveFilename = function (request, ...rest) {
     return request === 'vscode' ? 'vscode' : resolve.call(this, request, ...rest);
   };
-  require.cache.vscode = { id: 'vscode', filename: 'vscode', loaded: true, exports: {} };
+  const standIn = new Proxy({}, { get: (made, name) => (made[name] ??= class {}) });
+  require.cache.vscode = { id: 'vscode', filename: 'vscode', loaded: true, exports: standIn };
   try {
     return require(file);
   } finally {
