@@ -186,6 +186,74 @@ TEST(VbfCreate, OverlapsAndBadInputsLeaveNoFile) {
     }
 }
 
+// The header options come out as vendrak reads them; without any, the
+// header names the file and erases exactly the sections.
+TEST(VbfCreate, HeaderAsVendrakReadsIt) {
+    scratch_dir s;
+    const fs::path d = s.run();
+    write_file(d / "a.bin", pattern_bytes(16, 1));
+    write_file(d / "items.txt", "  // from the supplier\n  sw_part_type = SBL;\n  call = 0x20000000;\n");
+    write_file(d / "sum.txt", "  file_checksum = 0x0;\n");
+    using ranges = std::vector<std::pair<uint32_t, uint32_t>>;
+    const auto pairs = [](const std::vector<vendrak::address_range>& list) {
+        ranges out;
+        for (const auto& r : list) out.emplace_back(r.start, r.length);
+        return out;
+    };
+    const auto read = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {"create", "-o", "h.vbf", "a.bin@0x1000", "--fill", "0x3000:8"});
+        const tool_run t = vbf(d, options);
+        EXPECT_EQ(t.status, 0) << t.err;
+        const vendrak::vbf_tool::file_report r = vendrak::vbf_tool::read_vbf((d / "h.vbf").string());
+        EXPECT_TRUE(r.accepted) << r.message;
+        return r.header;
+    };
+    vendrak::vbf_header h = read({});
+    EXPECT_EQ(h.sw_part_number, "h");
+    EXPECT_EQ(h.sw_part_type, 4u);
+    EXPECT_EQ(pairs(h.erase), (ranges{{0x1000, 16}, {0x3000, 8}}));
+    h = read({"--part-number", "31808832-AB", "--part-type", "DATA", "--network", "{CAN_MS,SUB_LIN2}", "--ecu-address",
+              "{0x7E0,0x10,0x2}", "--frame-format", "CAN_EXTENDED", "--call", "0x8000", "--data-format", "0x10",
+              "--erase", "0x0:1M", "--erase", "0x200000:0x100", "--omit", "0x3000:8", "--item", "ctp_crc32 = 0x55"});
+    EXPECT_EQ(h.sw_part_number, "31808832-AB");
+    EXPECT_EQ(h.sw_part_type, 3u);
+    EXPECT_EQ(h.network, 2u);
+    EXPECT_EQ(h.network_sub, 7u);
+    EXPECT_EQ(std::vector<uint32_t>(h.ecu_address, h.ecu_address + 3), (std::vector<uint32_t>{0x7E0, 0x10, 0x2}));
+    EXPECT_EQ(h.frame_format, 2u);
+    EXPECT_EQ(h.call, 0x8000u);
+    EXPECT_EQ(h.data_format_identifier, 0x10u);
+    EXPECT_EQ(h.ctp_crc32, 0x55u);
+    EXPECT_EQ(pairs(h.erase), (ranges{{0, 0x100000}, {0x200000, 0x100}}));
+    EXPECT_EQ(pairs(h.omit), (ranges{{0x3000, 8}}));
+    h = read({"--header", "items.txt", "--no-erase"});
+    EXPECT_EQ(h.sw_part_type, 6u);
+    EXPECT_EQ(h.call, 0x20000000u);
+    EXPECT_TRUE(h.sw_part_number.empty());
+    EXPECT_TRUE(h.erase.empty());
+    const tool_run refused = vbf(d, {"create", "-o", "x.vbf", "--header", "sum.txt", "a.bin@0"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("sum.txt: holds a file_checksum item"), std::string::npos) << refused.err;
+}
+
+// Intel HEX as extract writes it: at most 16 bytes a record, an extended
+// linear address record wherever the upper address bits change, read back
+// into the same bytes.
+TEST(VbfRecords, HexWriterCrossesSegments) {
+    const std::string data = pattern_bytes(70, 9);
+    const std::string text = written([&](std::FILE* f) {
+        vendrak::vbf_tool::hex_writer w(f);
+        w.write(0x1FFE8, {reinterpret_cast<const uint8_t*>(data.data()), data.size()});
+        w.finish();
+    });
+    std::map<uint32_t, uint8_t> expected;
+    for (size_t i = 0; i < data.size(); ++i) expected[0x1FFE8 + static_cast<uint32_t>(i)] = static_cast<uint8_t>(data[i]);
+    EXPECT_EQ(memory_of(text, record_format::intel_hex), expected);
+    EXPECT_TRUE(text.starts_with(":020000040001F9\n:10FFE800")) << text;
+    EXPECT_NE(text.find(":020000040002F8\n:10000000"), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with(":00000001FF\n"));
+}
+
 // A file made by create is one vendrak converts, and the VBF file that
 // vendrak-inspect rebuilds from the container holds the same data part.
 TEST(VbfCreate, VendrakConvertsWhatCreateMakes) {

@@ -9,6 +9,7 @@
 
 #include "common/fatal.h"
 #include "common/file.h"
+#include "platform/platform.h"
 #include "vbf/create.h"
 #include "vbf/records.h"
 #include "vbf/report.h"
@@ -409,7 +410,7 @@ int run_extract(arguments& args, std::FILE* out) {
     extractor x(r.sections, dir, hex);
     discard_output nothing;
     vbf_image image;
-    const file_ptr messages(std::tmpfile());
+    const file_ptr messages(platform::temp_stream());
     if (vbf_process(files[0].c_str(), nothing, image, messages ? messages.get() : stderr, &x) != 0)
         throw input_error(files[0] + ": the file changed while it was read");
     for (const std::string& w : x.written) std::fprintf(out, "%s\n", w.c_str());

@@ -6,6 +6,7 @@
 
 #include "common/fatal.h"
 #include "common/file.h"
+#include "platform/platform.h"
 #include "vbf/crc16.h"
 
 namespace vendrak::vbf_tool {
@@ -75,7 +76,7 @@ file_report read_vbf(const std::string& path) {
     collector c(r);
     discard_output nothing;
     vbf_image image;
-    const file_ptr messages(std::tmpfile());
+    const file_ptr messages(platform::temp_stream());
     if (!messages) {
         r.message = "no temporary file for the converter's messages";
         return r;
