@@ -171,7 +171,7 @@ test-vsix: vsix
 GTEST_SOURCE  ?= /usr/src/googletest
 CHECK_SCRIPTS ?= examples tests/windows/check $(wildcard tests/e2e/cases/parse/*/in tests/e2e/cases/vbf/*/in)
 WINE_ENV      := WINEPREFIX=$(abspath $(WINDOWS))/wineprefix WINEDEBUG=-all
-WINDOWS_PROGRAMS := vendrak vendrak-inspect vendrak-check vendrak-lsp
+WINDOWS_PROGRAMS := vendrak vendrak-inspect vendrak-check vendrak-lsp vendrak-fmt vendrak-vbf
 # Drive Z: is the root of the Linux file system in every Wine prefix.
 wine_path     = Z:$(subst /,\,$(abspath $(1)))
 
@@ -232,5 +232,5 @@ FILES   ?=
 
 .PHONY: mutate
 mutate:
-	python3 tools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
+	python3 devtools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
 	  $(if $(FILES),--files $(FILES))

@@ -10,7 +10,7 @@
 #
 # Linux (under the prefix):
 #   bin/                                    the programs
-#   share/man/man1, man5                    their man pages and vendrak-script(5), compressed
+#   share/man/man1, man5                    their man pages, vendrak-script(5) and vbf(5), compressed
 #   share/doc/vendrak/                      README, the language manual, limits, CHANGELOG,
 #                                           copyright (with the license), changelog.gz
 #   share/doc/vendrak/examples/             the example scripts with their VBF files
@@ -50,7 +50,7 @@ set(vendrak_pages)
 foreach(program ${vendrak_installed})
   list(APPEND vendrak_pages ${program}.1)
 endforeach()
-list(APPEND vendrak_pages vendrak-script.5)
+list(APPEND vendrak_pages vendrak-script.5 vbf.5)
 set(vendrak_page_files)
 find_program(VENDRAK_MANDOC mandoc)
 foreach(page ${vendrak_pages})

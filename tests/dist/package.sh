@@ -32,6 +32,10 @@ share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim sha
 # The language server, where the build has it (it needs nlohmann-json).
 [ -x "$build/vendrak-lsp" ] &&
     files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1.gz share/bash-completion/completions/vendrak-lsp"
+[ -x "$build/vendrak-fmt" ] && files="$files bin/vendrak-fmt share/man/man1/vendrak-fmt.1.gz
+share/bash-completion/completions/vendrak-fmt"
+files="$files bin/vendrak-vbf share/man/man1/vendrak-vbf.1.gz share/man/man5/vbf.5.gz
+share/bash-completion/completions/vendrak-vbf"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
@@ -86,6 +90,9 @@ head -1 "$root/usr/share/doc/vendrak/copyright" | grep -q '^Format: https://www.
 [ "$(tail -c 16 "$work/job/job.bin" | tr -d '\0')" = "VENDRAK v$version" ] || fail "maker tag is not VENDRAK v$version"
 "$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
 "$root/usr/bin/vendrak-check" --version | grep -qxF "vendrak-check $version" || fail "vendrak-check --version lacks $version"
+"$root/usr/bin/vendrak-vbf" --version | grep -qxF "vendrak-vbf $version" || fail "vendrak-vbf --version lacks $version"
+"$root/usr/bin/vendrak-vbf" verify -q "$work"/job/*.vbf >"$work/out" 2>&1 ||
+    fail "the unpacked vendrak-vbf rejects the examples' VBF files: $(cat "$work/out")"
 if [ -x "$build/vendrak-lsp" ]; then
     "$root/usr/bin/vendrak-lsp" --version | grep -qxF "vendrak-lsp $version" || fail "vendrak-lsp --version lacks $version"
 fi

@@ -24,10 +24,10 @@ zip=$work/pkg/vendrak-$version-Windows-x86_64.zip
 (cd "$work" && cmake -E tar xf "$zip") || { fail "cannot unpack $zip"; exit 1; }
 root=$work/vendrak-$version-Windows-x86_64
 
-programs="vendrak.exe vendrak-inspect.exe vendrak-check.exe vendrak-lsp.exe"
+programs="vendrak.exe vendrak-inspect.exe vendrak-check.exe vendrak-lsp.exe vendrak-fmt.exe vendrak-vbf.exe"
 for file in $programs README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
     docs/man/vendrak.1.html docs/man/vendrak-inspect.1.html docs/man/vendrak-check.1.html \
-    docs/man/vendrak-lsp.1.html docs/man/vendrak-script.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
+    docs/man/vendrak-lsp.1.html docs/man/vendrak-fmt.1.html docs/man/vendrak-script.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
     examples/logging_loop.vsc examples/sbl.vbf examples/app.vbf examples/cal.vbf; do
     [ -f "$root/$file" ] || fail "$file missing from the .zip"
 done
@@ -52,13 +52,15 @@ grep -Eq $'^Script Size:[0-9]+, File Size:[0-9]+, CRC:0x[0-9A-F]{8}\r$' "$work/o
     fail "no summary line with CR LF: $(cat -A "$work/out")"
 (cd "$work/job" && wine "$root/vendrak-inspect.exe" -q job.bin </dev/null >"$work/inspect" 2>&1) ||
     fail "vendrak-inspect.exe rejects the container: $(cat "$work/inspect")"
-for program in vendrak-inspect vendrak-check vendrak-lsp; do
+for program in vendrak-inspect vendrak-check vendrak-lsp vendrak-vbf; do
     wine "$root/$program.exe" --version </dev/null | grep -q "^$program $version"$'\r$' ||
         fail "$program.exe --version does not say $version"
 done
 (cd "$work/job" && wine "$root/vendrak-check.exe" flash_job.vsc key_menu.vsc diagnostic_session.vsc logging_loop.vsc \
     </dev/null >"$work/check" 2>&1) && [ ! -s "$work/check" ] ||
     fail "vendrak-check.exe does not find the examples clean: $(cat "$work/check")"
+(cd "$work/job" && wine "$root/vendrak-vbf.exe" verify -q sbl.vbf app.vbf cal.vbf </dev/null >"$work/vbf" 2>&1) &&
+    [ ! -s "$work/vbf" ] || fail "vendrak-vbf.exe does not find the examples' VBF files sound: $(cat "$work/vbf")"
 
 [ $failures = 0 ] && echo "package_windows: all checks passed"
 exit $((failures > 0))
