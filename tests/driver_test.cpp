@@ -69,5 +69,36 @@ TEST(program_name, last_part_of_argument_0) {
         EXPECT_STREQ(platform::program_name(argument0), name) << argument0;
 }
 
+// The checker's temporary stream: bytes back as written (no line-end or
+// end-of-file translation), two streams apart, and on Windows a file in the
+// user's temporary folder that goes with the stream.
+TEST(temp_stream, binary_and_in_the_temporary_folder) {
+    const std::string bytes = std::string("a\r\nb\n\x1A\0c", 8) + std::string(70000, '\n');
+    const auto ours = [] {
+        size_t n = 0;
+#ifdef _WIN32
+        for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+            n += entry.path().filename().string().starts_with("vdk");
+#endif
+        return n;
+    };
+    const size_t before = ours();
+    {
+        const file_ptr one(platform::temp_stream()), two(platform::temp_stream());
+        ASSERT_TRUE(one && two);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), one.get()), bytes.size());
+        ASSERT_EQ(std::fwrite("x", 1, 1, two.get()), 1u);
+#ifdef _WIN32
+        EXPECT_EQ(ours(), before + 2);
+#endif
+        std::rewind(one.get());
+        std::string back(bytes.size() + 1, '-');
+        EXPECT_EQ(std::fread(back.data(), 1, back.size(), one.get()), bytes.size());
+        back.resize(bytes.size());
+        EXPECT_EQ(back, bytes);
+    }
+    EXPECT_EQ(ours(), before);
+}
+
 }  // namespace
 }  // namespace vendrak
