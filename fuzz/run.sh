@@ -4,7 +4,7 @@
 # Usage: run.sh <fuzz build dir> <vendrak binary for the seed containers> <seconds>
 #
 # The seeds come from the scripts and VBF files of the end-to-end cases and
-# the examples: <build>/seeds/compile and check hold every script, vbf every
+# the examples: <build>/seeds/compile, check and fmt hold every script, vbf every
 # VBF file, inspect the container (plain and encrypted) of every script that
 # compiles beside the files it names. Each fuzzer keeps what it finds
 # interesting in <build>/corpus/<name>, so a later run goes on from there; a
@@ -58,11 +58,12 @@ at() { printf '{"jsonrpc":"2.0","id":%d,"method":"%s","params":{"textDocument":{
 { frame "$init"; frame "{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"x\",\"params\":$(printf '[%.0s' {1..3000})}"; } >"$seeds/lsp/nesting"
 { frame "$init"; printf 'Content-Length: 1073741824\r\n\r\n'; frame "$open"; } >"$seeds/lsp/huge-length"
 { frame "$init"; printf 'Content-Length: 5\r\nX: %s' "$(printf 'a%.0s' {1..6000})"; } >"$seeds/lsp/endless-header"
+cp -r "$seeds/compile" "$seeds/fmt"
 echo "seeds: $(ls "$seeds/compile" | wc -l) scripts, $(ls "$seeds/vbf" | wc -l) VBF files," \
      "$(ls "$seeds/inspect" | wc -l) containers"
 
 status=0
-for entry in compile:script vbf:vbf inspect:container check:script lsp:lsp; do
+for entry in compile:script vbf:vbf inspect:container check:script fmt:script lsp:lsp; do
     name=${entry%%:*}
     dict=$root/fuzz/${entry#*:}.dict
     fuzzer=$build/fuzz/${name}_fuzzer

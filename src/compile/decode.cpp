@@ -1,7 +1,7 @@
 #include "compile/decode.h"
 
 #include <algorithm>
-#include <bit>
+#include "common/bit_cast.h"
 #include <cmath>
 #include <variant>
 
@@ -118,7 +118,7 @@ private:
     }
 
     float single(uint32_t bits) {
-        const float value = std::bit_cast<float>(bits);
+        const float value = bit_cast<float>(bits);
         if (std::isnan(value)) problem("a float that is not a number cannot be written in a script");
         return value;
     }

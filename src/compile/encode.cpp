@@ -1,7 +1,7 @@
 // The encoder: one command into one 16-byte opcode, plus whatever it carries
 // into the string table and the data table. The field positions are those of
 // compile/opcode.h, which the decoder reads back.
-#include <bit>
+#include "common/bit_cast.h"
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -68,7 +68,7 @@ private:
         const auto at = static_cast<uint32_t>(table.size());
         for (const float f : {a, b})
             for (int shift = 0; shift < 32; shift += 8)
-                table.push_back(static_cast<uint8_t>(std::bit_cast<uint32_t>(f) >> shift));
+                table.push_back(static_cast<uint8_t>(bit_cast<uint32_t>(f) >> shift));
         return at;
     }
 

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "common/fatal.h"
+#include "common/float_chars.h"
 #include "parser/vocabulary.h"
 
 namespace vendrak {
@@ -208,7 +209,7 @@ std::string float_text(float value) {
     if (std::isinf(value)) return value < 0 ? "-1.0e39" : "1.0e39";
     if (std::isnan(value)) return "<not a number>";
     char buf[64];
-    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    const auto result = float_to_chars(buf, buf + sizeof buf, value);
     const std::string text(buf, result.ptr);
     const size_t e = text.find('e');
     std::string mantissa = text.substr(0, e);

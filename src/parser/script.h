@@ -18,7 +18,7 @@
 // tables by them and the encoder writes them into the container.
 #pragma once
 
-#include <bit>
+#include "common/bit_cast.h"
 #include <cstdint>
 #include <deque>
 #include <new>
@@ -187,14 +187,14 @@ struct prim_expr {
     static prim_expr of(expr_kind kind, int32_t value = 0, int32_t length = 0) { return {kind, value, length}; }
     static prim_expr number_of(int32_t n) { return {EXPR_NUMBER, n, 0}; }
     static prim_expr var_of(int32_t index) { return {EXPR_VAR, index, 0}; }
-    static prim_expr float_of(float f) { return {EXPR_FLOAT_NUMBER, std::bit_cast<int32_t>(f), 0}; }
+    static prim_expr float_of(float f) { return {EXPR_FLOAT_NUMBER, bit_cast<int32_t>(f), 0}; }
     static prim_expr string_of(text_ref t) { return {EXPR_STRING, static_cast<int32_t>(t.at), static_cast<int32_t>(t.size)}; }
     static prim_expr array_of(values_ref v) { return {EXPR_ARRAY, static_cast<int32_t>(v.at), static_cast<int32_t>(v.size)}; }
 
     int32_t number() const { return value; }
     int32_t offset() const { return value; }
     int32_t var() const { return value; }
-    float fvalue() const { return std::bit_cast<float>(value); }
+    float fvalue() const { return bit_cast<float>(value); }
     text_ref text() const { return {static_cast<uint32_t>(value), static_cast<uint32_t>(length)}; }
     values_ref elements() const { return {static_cast<uint32_t>(value), static_cast<uint32_t>(length)}; }
 

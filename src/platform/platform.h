@@ -66,6 +66,20 @@ std::FILE* open_output(const char* path, bool& created);
 // as a stream (and is removed again).
 std::FILE* create_temp_file(std::string& name);
 
+// An anonymous binary read/write stream that is deleted when it is closed
+// or the process ends, for text a program collects and reads back. Unlike
+// std::tmpfile() on Windows, which creates its file in the root of the
+// current drive (not writable for a user on most machines), it lives in the
+// user's temporary directory there. Null on failure.
+std::FILE* temp_stream();
+
+// Puts standard input and output into binary mode, so that bytes pass
+// unchanged (Windows' console streams turn "\n" into "\r\n" on output and
+// back on input otherwise); nothing to do on POSIX systems. For programs
+// whose output is framed by byte counts, as the language server's messages
+// are.
+void binary_standard_streams();
+
 // 64-bit stream positions. `tell` gives -1 on failure.
 int64_t tell(std::FILE* stream);
 bool seek(std::FILE* stream, uint64_t position);

@@ -91,6 +91,10 @@ std::FILE* create_temp_file(std::string& name) {
     return f;
 }
 
+std::FILE* temp_stream() { return std::tmpfile(); }
+
+void binary_standard_streams() {}
+
 int64_t tell(std::FILE* stream) { return ftello(stream); }
 
 bool seek(std::FILE* stream, uint64_t position) {

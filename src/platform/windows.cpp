@@ -103,6 +103,30 @@ std::FILE* create_temp_file(std::string& name) {
     return nullptr;
 }
 
+// A delete-on-close file of a unique name in the directory GetTempPath
+// gives (TMP, TEMP, USERPROFILE or the Windows directory), named by
+// GetTempFileName, which creates it; it is opened again as the stream.
+std::FILE* temp_stream() {
+    wchar_t directory[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
+    if (length == 0 || length > MAX_PATH) return nullptr;
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempFileNameW(directory, L"vdk", 0, name) == 0) return nullptr;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, sharing, nullptr, TRUNCATE_EXISTING,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DeleteFileW(name);
+        return nullptr;
+    }
+    return stream_on(h);
+}
+
+void binary_standard_streams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
 int64_t tell(std::FILE* stream) { return _ftelli64(stream); }
 
 bool seek(std::FILE* stream, uint64_t position) {

@@ -37,8 +37,27 @@ enum class warning : uint8_t {
     flash_name,
     vbf_path,
     block_checksum,
+    unclosed_comment,
+    line_end,
+    string_lines,
+    screen_text,
+    return_without_gosub,
+    gosub_return,
+    goto_into_block,
+    endless_loop,
+    constant_condition,
+    unset,
+    order,
+    slice_range,
+    never_true,
+    divide_by_zero,
+    bar_limits,
+    vin_length,
+    empty_request,
+    read_reply,
+    redefine,
 };
-constexpr size_t warning_count = static_cast<size_t>(warning::block_checksum) + 1;
+constexpr size_t warning_count = static_cast<size_t>(warning::redefine) + 1;
 
 struct warning_info {
     std::string_view name;     // as in -Wname
@@ -99,5 +118,10 @@ struct checked_script {
 };
 
 checked_script check_file(const std::string& path, const check_options& options);
+
+// `text` as one line of printable text: control characters, bytes that are
+// not UTF-8 and byte-order marks become \xNN; a run of more than three of
+// one such byte is written once with its count ("\xFF (1021 times)").
+std::string printable(std::string_view text);
 
 }  // namespace vendrak::check

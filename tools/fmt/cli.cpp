@@ -76,6 +76,12 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
 }
 
 bool read_all(std::FILE* f, std::string& text) {
+    // A file's size, where it has one, is the room the text needs.
+    if (const int64_t at = platform::tell(f); at >= 0 && std::fseek(f, 0, SEEK_END) == 0) {
+        const int64_t size = platform::tell(f);
+        if (size > at) text.reserve(static_cast<size_t>(size - at));
+        platform::seek(f, static_cast<uint64_t>(at));
+    }
     char buffer[1 << 16];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
@@ -124,6 +130,9 @@ int fmt_main(int argc, const char* const* argv, std::FILE* in, std::FILE* out, s
         if (!r.ok) {
             std::fprintf(err, "%s:%u:%u: error: %s\n", shown.c_str(), r.line, r.column, r.message.c_str());
             worst(2);
+            // On standard output the script comes through as it is, so that
+            // an editor filtering text through the program loses nothing.
+            if (!o.check && !o.in_place) std::fwrite(text.data(), 1, text.size(), out);
             continue;
         }
         if (o.check) {

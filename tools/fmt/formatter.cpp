@@ -1,10 +1,11 @@
 #include "fmt/formatter.h"
+#include "fmt/unchecked.h"
+#include "parser/parser.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <optional>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -35,9 +36,13 @@ bool is_comparison(unsigned char c) { return c == '<' || c == '=' || c == '>' ||
 enum class item_kind : uint8_t { token, line_comment, block_comment };
 
 struct item {
+    size_t begin;            // first byte
+    uint32_t length;         // bytes; carriage returns after a word are not part of it
     item_kind kind;
-    size_t begin;  // first byte
-    size_t end;    // one past the last byte; carriage returns after a word are not part of it
+    bool unclosed = false;   // a block comment that runs to the end of the script
+    token_position place;    // its line and the column of its first byte, from 1
+
+    size_t end() const { return begin + length; }
 };
 
 // Cuts `s` into words and comments. Returns nothing for text the compiler
@@ -47,6 +52,12 @@ struct item {
 std::optional<std::vector<item>> scan(std::string_view s) {
     std::vector<item> items;
     const size_t n = s.size();
+    // Offsets within a script of up to 4 GiB fit the items' lengths.
+    if (n > UINT32_MAX) return std::nullopt;
+    items.reserve(n / 5 + 16);
+    auto add = [&](item_kind kind, size_t begin, size_t end, bool unclosed = false) {
+        items.push_back({begin, static_cast<uint32_t>(end - begin), kind, unclosed, {}});
+    };
     // A character appended to a word takes the carriage returns after it along.
     auto after = [&](size_t i) {
         ++i;
@@ -70,12 +81,12 @@ std::optional<std::vector<item>> scan(std::string_view s) {
                 last = i;
                 i = after(i);
             } while (i < n && (ident ? is_ident(at(i)) : is_comparison(at(i))));
-            items.push_back({item_kind::token, begin, last + 1});
+            add(item_kind::token, begin, last + 1);
         } else if (c == '"' || c == '\'') {
             i = after(i);
             while (i < n && s[i] != static_cast<char>(c)) i = after(i);
             if (i >= n) return std::nullopt;
-            items.push_back({item_kind::token, begin, i + 1});
+            add(item_kind::token, begin, i + 1);
             i = after(i);
         } else if (c == '/') {
             i = after(i);
@@ -83,18 +94,27 @@ std::optional<std::vector<item>> scan(std::string_view s) {
                 // "/*/" is a whole comment: the opening star counts
                 int prev = 0;
                 while (i < n && !(prev == '*' && s[i] == '/')) prev = s[i++];
+                const bool unclosed = i == n;
                 i = std::min(i + 1, n);
-                items.push_back({item_kind::block_comment, begin, i});
+                add(item_kind::block_comment, begin, i, unclosed);
             } else {
-                items.push_back({item_kind::token, begin, begin + 1});
+                add(item_kind::token, begin, begin + 1);
             }
         } else if (c == ';') {
             while (i < n && s[i] != '\n' && s[i] != '\0') ++i;
-            items.push_back({item_kind::line_comment, begin, i});
+            add(item_kind::line_comment, begin, i);
         } else {
-            items.push_back({item_kind::token, begin, begin + 1});
+            add(item_kind::token, begin, begin + 1);
             i = after(i);
         }
+    }
+    // where each item begins
+    uint32_t line = 1;
+    size_t line_start = 0, cur = 0;
+    for (item& it : items) {
+        for (; cur < it.begin; ++cur)
+            if (s[cur] == '\n') ++line, line_start = cur + 1;
+        it.place = {line, static_cast<uint32_t>(std::min<size_t>(cur - line_start + 1, UINT32_MAX))};
     }
     return items;
 }
@@ -124,30 +144,16 @@ bool same_word_text(std::string_view raw, std::string_view read) {
     return j == read.size();
 }
 
-// The canonical spelling of the language's words, by their upper-case text.
-const std::unordered_map<std::string, std::string_view>& canonical_words() {
-    static const auto table = [] {
-        std::unordered_map<std::string, std::string_view> t;
-        auto add = [&](std::string_view w) {
-            if (!w.empty()) t.emplace(std::string(w), w);
-        };
-        for (const words::statement& s : words::statements) {
-            add(s.keyword);
-            for (const words::choice* c : s.choices)
-                for (const std::string_view w : c->words) add(w);
-        }
-        for (const std::string_view w : words::operand_words) add(w);
-        add(words::var_word);
-        add(words::define_keyword);
-        return t;
-    }();
-    return table;
-}
-
-std::string upper(std::string_view w) {
-    std::string u(w);
-    for (char& c : u) c = words::ascii_upper(c);
-    return u;
+// The spelling the manual gives a word of the language that a statement of
+// `kind` reads without regard to case: its keyword, one of its choice
+// words, an operand word or VAR; "" for any other word.
+std::string_view canonical_word(cmd_kind kind, std::string_view w) {
+    if (w.empty() || !is_ident(static_cast<unsigned char>(w.front()))) return {};
+    if (const cmd_kind k = words::statement_kind(w)) return words::keyword(k);
+    if (const expr_kind e = words::operand_kind(w)) return words::operand_word(e);
+    for (const words::choice* c : words::statements[kind].choices)
+        if (const uint32_t code = c->code(w)) return c->word(code);
+    return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -202,6 +208,7 @@ public:
     }
 
     std::string run() {
+        out_.reserve(s_.size() + s_.size() / 4);
         find_names();
         assign_statements();
         spread_glue();
@@ -212,7 +219,7 @@ public:
 private:
     static constexpr uint32_t none = UINT32_MAX;
 
-    std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].end - items_[i].begin); }
+    std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].length); }
     bool is_token(size_t i) const { return items_[i].kind == item_kind::token; }
 
     // Every word written after DEFINE: a word with one of these texts may be
@@ -232,41 +239,34 @@ private:
     // DEFINE value. Other statements stay as they are written.
     void assign_statements() {
         owner_.assign(items_.size(), none);
-        std::vector<size_t> tokens;
-        std::vector<token_position> places;
-        {
-            uint32_t line = 1;
-            size_t line_start = 0, cur = 0;
-            for (size_t i = 0; i < items_.size(); ++i) {
-                for (; cur < items_[i].begin; ++cur)
-                    if (s_[cur] == '\n') ++line, line_start = cur + 1;
-                if (!is_token(i)) continue;
-                tokens.push_back(i);
-                places.push_back({line, static_cast<uint32_t>(std::min<size_t>(cur - line_start + 1, UINT32_MAX))});
-            }
-        }
-        auto before = [](const token_position& a, const token_position& b) {
-            return a.line != b.line ? a.line < b.line : a.column < b.column;
-        };
         const size_t count = p_.statements.size();
         first_.assign(count, none);
         size_.assign(count, 0);
-        size_t rp = 0;
-        for (size_t st = 0; st < count; ++st) {
+        auto before = [](const token_position& a, const token_position& b) {
+            return a.line != b.line ? a.line < b.line : a.column < b.column;
+        };
+        auto next_word = [&](size_t i) {
+            while (i < items_.size() && !is_token(i)) ++i;
+            return i;
+        };
+        size_t next = next_word(0);
+        for (size_t st = 0; st < count && next < items_.size(); ++st) {
             const auto [first, end] = p_.statements[st];
-            while (rp < tokens.size() && before(places[rp], p_.tokens[first])) ++rp;
-            const size_t n = end - first;
-            bool plain = rp + n <= tokens.size();
-            for (size_t j = 0; plain && j < n; ++j) {
-                const size_t it = tokens[rp + j];
-                plain = places[rp + j] == p_.tokens[first + j] && owner_[it] == none &&
-                        same_word_text(text_of(it), p_.text(first + j)) && !names_.contains(text_of(it));
+            while (next < items_.size() && before(items_[next].place, p_.tokens[first])) next = next_word(next + 1);
+            // The statement's words must be the next words of the file, each
+            // where the parser read it and as it is written there.
+            size_t i = next, k = first;
+            for (; k < end && i < items_.size(); ++k, i = next_word(i + 1)) {
+                if (!(items_[i].place == p_.tokens[k]) || !same_word_text(text_of(i), p_.text(k)) ||
+                    names_.contains(text_of(i)))
+                    break;
             }
-            if (!plain) continue;
-            for (size_t j = 0; j < n; ++j) owner_[tokens[rp + j]] = static_cast<uint32_t>(st);
-            first_[st] = static_cast<uint32_t>(tokens[rp]);
-            size_[st] = static_cast<uint32_t>(n);
-            rp += n;
+            if (k < end) continue;  // not plain: its words stay as written
+            first_[st] = static_cast<uint32_t>(next);
+            size_[st] = static_cast<uint32_t>(end - first);
+            for (size_t j = next; j < i; ++j)
+                if (is_token(j)) owner_[j] = static_cast<uint32_t>(st);
+            next = i;
         }
         verbatim_.assign(items_.size(), false);
         for (size_t i = 0; i < items_.size(); ++i) verbatim_[i] = is_token(i) && owner_[i] == none;
@@ -295,7 +295,7 @@ private:
         for (bool changed = true; changed;) {
             changed = false;
             for (size_t i = 1; i < items_.size(); ++i) {
-                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end, items_[i].begin)) continue;
+                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end(), items_[i].begin)) continue;
                 make_verbatim(verbatim_[i - 1] ? i : i - 1);
                 changed = true;
             }
@@ -336,23 +336,41 @@ private:
 
     void put_comment(size_t i) {
         std::string_view t = text_of(i);
-        if (items_[i].kind == item_kind::line_comment) {
+        // What ends the script: its line ends and blanks at the end are
+        // those of the script.
+        if (items_[i].kind == item_kind::line_comment || items_[i].unclosed) {
             while (!t.empty() && is_space(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
-            put(t);
+            put_free_text(t);
         } else {
             put_free_text(t);
         }
     }
 
-    // The block level of a statement's own line, and the level after it.
+    // A line comment after text on its line keeps the column it was written at
+    // (comments aligned in a column stay so), as far as the text before it
+    // leaves room; otherwise one blank stands before it.
+    void pad_to_column_of(size_t i) {
+        const size_t lf = s_.rfind('\n', items_[i].begin);
+        const size_t column = items_[i].begin - (lf == s_.npos ? 0 : lf + 1);
+        const size_t olf = out_.rfind('\n');
+        const size_t length = out_.size() - (olf == out_.npos ? 0 : olf + 1);
+        out_.append(length + 1 < column ? column - length : 1, ' ');
+    }
+
+    // The level of a statement's own line: its block level, one more after
+    // the first label (the statements under a label are indented like a
+    // block), none for a label. after() gives the block level after it.
     size_t level_of(cmd_kind k) const {
         if (k == CMD_LABEL) return 0;
-        if (k == CMD_ELSE || k == CMD_ENDIF || k == CMD_WHILE) return depth_ > 0 ? depth_ - 1 : 0;
-        return depth_;
+        const size_t base = labelled_ ? 1 : 0;
+        if (k == CMD_ELSE || k == CMD_ENDIF || k == CMD_WHILE) return base + (depth_ > 0 ? depth_ - 1 : 0);
+        return base + depth_;
     }
+    size_t level() const { return (labelled_ ? 1 : 0) + depth_; }
     void after(cmd_kind k) {
         if (k == CMD_IF || k == CMD_DO) ++depth_;
         if ((k == CMD_ENDIF || k == CMD_WHILE) && depth_ > 0) --depth_;
+        if (k == CMD_LABEL) labelled_ = true;
     }
 
     // The block levels of statements that stay as written, up to `st`.
@@ -380,9 +398,8 @@ private:
         const cmd_kind kind = tree_.commands[st].kind;
         const bool label_name = index == 1 && (kind == CMD_GOTO || kind == CMD_GOSUB);
         if (kind != CMD_LABEL && !label_name) {
-            const auto& table = canonical_words();
-            if (const auto found = table.find(upper(t)); found != table.end() && !names_.contains(found->second))
-                t = found->second;
+            const std::string_view canonical = canonical_word(kind, t);
+            if (!canonical.empty() && canonical != t && !names_.contains(canonical)) t = canonical;
         }
         if (t == "[") ++brackets_;
         if (t == "]" && brackets_ > 0) --brackets_;
@@ -415,13 +432,13 @@ private:
                     }
                 }
                 pass_statements(next_statement_);
-                const size_t level =
+                const size_t region_level =
                     next_statement_ < next_plain && next_statement_ < tree_.commands.size()
                         ? level_of(tree_.commands[next_statement_].kind)
-                        : depth_;
-                new_line(feeds, level);
+                        : level();
+                new_line(feeds, region_level);
                 for (size_t m = i; m <= last; ++m) {
-                    if (m > i) put_free_text(s_.substr(items_[m - 1].end, items_[m].begin - items_[m - 1].end));
+                    if (m > i) put_free_text(s_.substr(items_[m - 1].end(), items_[m].begin - items_[m - 1].end()));
                     if (is_token(m)) {
                         put(text_of(m));
                     } else {
@@ -432,7 +449,7 @@ private:
                 break_due = items_[last].kind == item_kind::line_comment;
                 comment_opens_line = false;
                 statement = none;
-                prev_end = items_[last].end;
+                prev_end = items_[last].end();
                 i = last;
                 continue;
             }
@@ -463,18 +480,33 @@ private:
                 comment_opens_line = false;
             } else {
                 if (feeds == 0 && !break_due && line_has_text_) {
-                    put(" ");
+                    if (it.kind == item_kind::line_comment) {
+                        pad_to_column_of(i);
+                    } else {
+                        put(" ");
+                    }
                     comment_opens_line = false;
                 } else {
-                    new_line(feeds, depth_);
+                    new_line(feeds, level());
                     comment_opens_line = true;
                 }
                 put_comment(i);
                 break_due = it.kind == item_kind::line_comment;
             }
-            prev_end = it.end;
+            prev_end = it.end();
         }
-        if (!out_.empty()) out_ += eol_;
+        if (!out_.empty() && !ends_in_define_name()) out_ += eol_;
+    }
+
+    // A DEFINE whose name is the last word of the script stands for a single
+    // blank; a line end after the name would leave it without a value.
+    bool ends_in_define_name() const {
+        size_t last = items_.size();
+        while (last > 0 && !is_token(last - 1)) --last;
+        if (last < 2 || s_.find('\n', items_[last - 1].end()) != s_.npos) return false;
+        for (size_t i = last - 1; i-- > 0;)
+            if (is_token(i)) return words::same_word(text_of(i), words::define_keyword);
+        return false;
     }
 
     std::string_view s_;
@@ -492,10 +524,17 @@ private:
     std::string out_;
     bool line_has_text_ = false;
     size_t depth_ = 0;
+    bool labelled_ = false;
     size_t next_statement_ = 0;
     size_t brackets_ = 0;
     std::string_view last_word_;
 };
+
+std::optional<std::string> lay_out(std::string_view text, const script& tree, const script_positions& positions) {
+    const std::optional<std::vector<item>> items = scan(text);
+    if (!items) return std::nullopt;
+    return layout(text, *items, tree, positions).run();
+}
 
 }  // namespace
 
@@ -514,18 +553,23 @@ format_result format_script(std::string_view text) {
     format_result r;
     r.ok = true;
     r.text = std::string(text);
-    const std::optional<std::vector<item>> items = scan(text);
-    if (!items) return r;
-    std::string laid_out = layout(text, *items, tree, positions).run();
-    if (laid_out == text) return r;
+    std::optional<std::string> laid_out = lay_out(text, tree, positions);
+    positions = {};  // no longer needed: its memory is free for the read-back
+    if (!laid_out || *laid_out == text) return r;
     // The layout is kept only when it reads as the same statements.
     try {
-        if (!same_tree(parse_script_text(laid_out), tree)) return r;
+        if (!same_tree(parse_script_text(*laid_out), tree)) return r;
     } catch (const fatal_error&) {
         return r;
     }
-    r.text = std::move(laid_out);
+    r.text = std::move(*laid_out);
     return r;
+}
+
+std::optional<std::string> unchecked_layout(std::string_view text) {
+    script_positions positions;
+    const script tree = parse_script_text(text, &positions);
+    return lay_out(text, tree, positions);
 }
 
 }  // namespace vendrak::fmt

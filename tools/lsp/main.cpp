@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "lsp/server.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Messages are framed by their length in bytes: no line-end translation.
+    vendrak::platform::binary_standard_streams();
     std::ios::sync_with_stdio(false);
     // The worker threads are never stopped: the process ends as soon as the
     // session does, whatever check is running (a VBF check of a big flash
