@@ -1,8 +1,9 @@
 // The libFuzzer harnesses: this file is built once per fuzzer with
 // VENDRAK_FUZZ_<NAME> defined (fuzz/CMakeLists.txt). Each runs its target
-// of fuzz_targets.h, check_target.h, fmt_target.h or inspect_target.h on
-// one input; a broken expectation aborts, so that like a crash, a sanitizer
-// report or a hang it is a finding. A fatal error is an ordinary outcome.
+// of fuzz_targets.h, check_target.h, fmt_target.h, inspect_target.h or
+// lsp_target.h on one input; a broken expectation aborts, so that like a
+// crash, a sanitizer report or a hang it is a finding. A fatal error is an
+// ordinary outcome.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include "fmt_target.h"
 #elif defined(VENDRAK_FUZZ_INSPECT)
 #include "inspect_target.h"
+#elif defined(VENDRAK_FUZZ_LSP)
+#include "lsp_target.h"
 #else
 #include "fuzz_targets.h"
 #endif
@@ -61,6 +64,9 @@ std::string run_one(const uint8_t* data, size_t size) {
     // compiler's message for a refused script, and a second run that
     // changes nothing.
     return fmt_one(text);
+#elif defined(VENDRAK_FUZZ_LSP)
+    // A whole session through the language server's framing and dispatch.
+    return lsp_one(text);
 #endif
 }
 

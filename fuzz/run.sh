@@ -37,12 +37,33 @@ while IFS= read -r -d '' file; do
     done
 done < <(find "$root/tests/e2e/cases" "$root/examples" -type f \( -name '*.vsc' -o -name '*.vbf' \) -print0 | sort -z)
 cp -r "$seeds/compile" "$seeds/check"
+# The language server's seeds: sessions as an editor sends them, and frames
+# that nest deeply, announce huge lengths or never end their header.
+mkdir -p "$seeds/lsp"
+frame() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+init='{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"capabilities":{}}}'
+open='{"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///f.vsc","version":1,"text":"DEFINE N 1\nmenu:\nLED RED ON\nIF KEY = 1\nGOTO menu\nENDIF\nDELAY 1.5\n"}}}'
+at() { printf '{"jsonrpc":"2.0","id":%d,"method":"%s","params":{"textDocument":{"uri":"file:///f.vsc"},"position":{"line":%d,"character":%d}%s}}' "$@"; }
+{
+    frame "$init"; frame "$open"
+    frame "$(at 2 textDocument/hover 2 1 '')"
+    frame "$(at 3 textDocument/definition 4 6 '')"
+    frame "$(at 4 textDocument/references 1 1 ',"context":{"includeDeclaration":true}')"
+    frame "$(at 5 textDocument/rename 1 1 ',"newName":"top"')"
+    frame "$(at 6 textDocument/completion 2 4 '')"
+    frame '{"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///f.vsc","version":2},"contentChanges":[{"range":{"start":{"line":6,"character":6},"end":{"line":6,"character":9}},"text":"2"}]}}'
+    frame '{"jsonrpc":"2.0","id":7,"method":"shutdown"}'
+    frame '{"jsonrpc":"2.0","method":"exit"}'
+} >"$seeds/lsp/session"
+{ frame "$init"; frame "{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"x\",\"params\":$(printf '[%.0s' {1..3000})}"; } >"$seeds/lsp/nesting"
+{ frame "$init"; printf 'Content-Length: 1073741824\r\n\r\n'; frame "$open"; } >"$seeds/lsp/huge-length"
+{ frame "$init"; printf 'Content-Length: 5\r\nX: %s' "$(printf 'a%.0s' {1..6000})"; } >"$seeds/lsp/endless-header"
 cp -r "$seeds/compile" "$seeds/fmt"
 echo "seeds: $(ls "$seeds/compile" | wc -l) scripts, $(ls "$seeds/vbf" | wc -l) VBF files," \
      "$(ls "$seeds/inspect" | wc -l) containers"
 
 status=0
-for entry in compile:script vbf:vbf inspect:container check:script fmt:script; do
+for entry in compile:script vbf:vbf inspect:container check:script fmt:script lsp:lsp; do
     name=${entry%%:*}
     dict=$root/fuzz/${entry#*:}.dict
     fuzzer=$build/fuzz/${name}_fuzzer

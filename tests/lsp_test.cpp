@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "lsp/document.h"
 #include "lsp/help.h"
 #include "lsp/server.h"
 #include "lsp/text.h"
@@ -101,6 +102,18 @@ const char* const navigated =
     "/* \xF0\x9F\x98\x80 */ LED GREEN OFF\n"        // 8
     "LCD 1 1 \"text\" ; LED \n";                    // 9
 
+const char* const edited =
+    "; one\n"                // 0
+    "; two\n"                // 1
+    "menu:\n"                // 2
+    "IF DATA[3,2] < 1100\n"  // 3
+    "    LED RED ON\n"       // 4
+    "ENDIF\n"                // 5
+    "GOTO menu\n"            // 6
+    "DEFINE N 5\n"           // 7
+    "delay N\n"              // 8
+    "LED  GREEN OFF\n";      // 9
+
 std::vector<exchange> exchanges() {
     const json capabilities = {
         {"positionEncoding", "utf-16"},
@@ -109,7 +122,18 @@ std::vector<exchange> exchanges() {
         {"definitionProvider", true},
         {"referencesProvider", true},
         {"documentSymbolProvider", true},
-        {"completionProvider", json::object()}};
+        {"completionProvider", json::object()},
+        {"documentHighlightProvider", true},
+        {"renameProvider", {{"prepareProvider", true}}},
+        {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+        {"documentFormattingProvider", true},
+        {"documentRangeFormattingProvider", true},
+        {"foldingRangeProvider", true},
+        {"signatureHelpProvider", {{"triggerCharacters", {" "}}}},
+        {"semanticTokensProvider",
+         {{"legend", {{"tokenTypes", {"keyword", "function", "macro", "variable", "number", "string", "comment", "enumMember"}},
+                      {"tokenModifiers", json::array()}}},
+          {"full", true}}}};
     const std::string initialize = request(1, "initialize", {{"capabilities", json::object()}});
     const json fraction_15 = problem(range(0, 17, 0, 20), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction");
     const json row_9 = problem(range(1, 13, 1, 14), "LCD row out of range");
@@ -140,7 +164,7 @@ std::vector<exchange> exchanges() {
          {error(nullptr, -32700), error(nullptr, -32700), error(nullptr, -32700), error(4, -32601), error(nullptr, -32600),
           error(nullptr, -32600), error(5, -32600), error(6, -32600)}},
         {"unknown methods, notifications and answers", start::initialized, nullptr,
-         request(2, "textDocument/formatting") + request(3, "$/unknown") + notice("$/cancelRequest", {{"id", 2}}) +
+         request(2, "textDocument/inlayHint") + request(3, "$/unknown") + notice("$/cancelRequest", {{"id", 2}}) +
              notice("workspace/didChangeConfiguration") + send({{"id", 9}, {"result", nullptr}}) + request(4, "initialize"),
          {error(2, -32601), error(3, -32601), error(4, -32600)}},
         {"invalid parameters", start::opened, "LED RED ON\n",
@@ -224,6 +248,29 @@ std::vector<exchange> exchanges() {
          {answer(2, items({"green", "red"}, 20)), answer(3, items({"ON", "OFF", "TOGGLE"}, 20)), answer(4, items({"menu"}, 3)),
           answer(5, json::array()), answer(6, json::array()), answer(7, items({"GREEN", "RED"}, 20))},
          1, false},
+        // Editing help.
+        {"rename, highlights, signature help, folding, semantic tokens and formatting", start::opened, edited,
+         at(2, "textDocument/prepareRename", 4, 5) + at(3, "textDocument/prepareRename", 6, 6) +
+             at(4, "textDocument/rename", 2, 1, {{"newName", "top"}}) + at(5, "textDocument/rename", 7, 7, {{"newName", "LED"}}) +
+             at(6, "textDocument/rename", 7, 7, {{"newName", "9x"}}) + at(7, "textDocument/documentHighlight", 6, 6) +
+             at(8, "textDocument/signatureHelp", 4, 12) + request(9, "textDocument/foldingRange", {{"textDocument", {{"uri", uri}}}}) +
+             request(10, "textDocument/semanticTokens/full", {{"textDocument", {{"uri", uri}}}}) +
+             request(11, "textDocument/formatting", {{"textDocument", {{"uri", uri}}}, {"options", json::object()}}) +
+             request(12, "textDocument/rangeFormatting", {{"textDocument", {{"uri", uri}}}, {"range", range(0, 0, 8, 0)}}),
+         {error(2, -32803), answer(3, {{"range", range(6, 5, 6, 9)}, {"placeholder", "menu"}}),
+          answer(4, {{"changes", {{uri, {{{"range", range(2, 0, 2, 4)}, {"newText", "top"}}, {{"range", range(6, 5, 6, 9)}, {"newText", "top"}}}}}}}),
+          error(5, -32803), error(6, -32803),
+          answer(7, {{{"range", range(2, 0, 2, 4)}, {"kind", 3}}, {{"range", range(6, 5, 6, 9)}, {"kind", 2}}}),
+          answer(8, {{"signatures", {{{"label", "LED GREEN|RED ON|OFF|TOGGLE"}, {"parameters", {{{"label", {4, 13}}}, {{"label", {14, 27}}}}}}}},
+                     {"activeSignature", 0}, {"activeParameter", 1}}),
+          answer(9, {{{"startLine", 0}, {"endLine", 1}, {"kind", "comment"}}, {{"startLine", 3}, {"endLine", 4}}}),
+          // comment, comment, label, IF, DATA, 3, 2, 1100, LED, RED, ON, ENDIF, GOTO, label, DEFINE, N, 5, delay, N, LED, GREEN, OFF
+          answer(10, {{"data", {0, 0, 5, 6, 0, 1, 0, 5, 6, 0, 1, 0, 4, 1, 0, 1, 0, 2, 0, 0, 0, 3, 4, 3, 0, 0, 5, 1, 4, 0, 0, 2, 1, 4, 0,
+                                0, 5, 4, 4, 0, 1, 4, 3, 0, 0, 0, 4, 3, 7, 0, 0, 4, 2, 7, 0, 1, 0, 5, 0, 0, 1, 0, 4, 0, 0, 0, 5, 4, 1, 0,
+                                1, 0, 6, 0, 0, 0, 7, 1, 2, 0, 0, 2, 1, 4, 0, 1, 0, 5, 0, 0, 0, 6, 1, 2, 0, 1, 0, 3, 0, 0, 0, 5, 5, 7, 0,
+                                0, 6, 3, 7, 0}}}),
+          answer(11, {{{"range", range(9, 0, 9, 14)}, {"newText", "LED GREEN OFF"}}}), answer(12, json::array())},
+         1, false},
         {"document symbols", start::opened, navigated, request(2, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
          {answer(2, {{{"name", "N"}, {"kind", 14}, {"range", range(0, 0, 0, 10)}, {"selectionRange", range(0, 7, 0, 8)}},
                      {{"name", "menu"}, {"kind", 12}, {"range", range(1, 0, 1, 5)}, {"selectionRange", range(1, 0, 1, 4)}},
@@ -298,6 +345,38 @@ TEST(lsp, superseded_checks_publish_nothing) {
     std::vector<json> got = messages_of(out.str());
     std::erase_if(got, [](const json& m) { return m.contains("id"); });
     EXPECT_EQ(json(got).dump(1), json({published(4)}).dump(1));
+}
+
+// A finding with a fix and a note gives a quick fix for the lines it is on,
+// and related information; none once the text has changed since its check.
+TEST(lsp, quick_fixes) {
+    document d;
+    d.uri = uri;
+    d.set_text("DELAY 1\r\nGOSUBB menu\n");
+    vendrak::check::finding f;
+    f.line = 2;
+    f.column = 1;
+    f.message = "Unknown command GOSUBB";
+    f.notes.push_back({2, 8, "did you mean GOSUB?"});
+    f.fix.push_back({2, 1, 2, 7, "GOSUB"});
+    d.script_findings = {f};
+    d.checked = d.generation;
+    const json diagnostic = {{"range", range(1, 0, 1, 6)},
+                             {"severity", 1},
+                             {"source", "vendrak"},
+                             {"message", "Unknown command GOSUBB"},
+                             {"relatedInformation", {{{"location", place(1, 7, 1, 11)}, {"message", "did you mean GOSUB?"}}}}};
+    const json fix = {{"title", "Write \"GOSUB\" for \"GOSUBB\""},
+                      {"kind", "quickfix"},
+                      {"isPreferred", true},
+                      {"diagnostics", {diagnostic}},
+                      {"edit", {{"changes", {{uri, {{{"range", range(1, 0, 1, 6)}, {"newText", "GOSUB"}}}}}}}}};
+    // Numbers as the editor's JSON gives them: unsigned.
+    auto sent = [](json r) { return json::parse(r.dump()); };
+    EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array({fix}));
+    EXPECT_EQ(code_actions(d, sent(range(0, 0, 0, 5))), json::array());
+    d.set_text(d.text + "EXIT\n");
+    EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array());
 }
 
 // Hover and completion take each keyword's syntax and sentence from the

@@ -86,6 +86,26 @@ std::vector<flash_finding> flash_only(std::vector<check::finding> all, std::vect
     return out;
 }
 
+json document::word_range(uint32_t line, uint32_t column) const {
+    const size_t begin = lines.offset_of_place(line, column);
+    const size_t end = line == 0 ? begin : std::min(word_end(text, begin), begin + longest_word);
+    return range(begin, end);
+}
+
+json diagnostic(const document& d, const check::finding& f) {
+    json out = {{"range", d.word_range(f.line, f.column)},
+                {"severity", f.level == check::severity::error ? 1 : 2},
+                {"source", "vendrak"},
+                {"message", f.message}};
+    if (f.level == check::severity::warning) out["code"] = check::name_of(f.name);
+    // Where the cause stands, or what the finding names is defined.
+    json related = json::array();
+    for (const check::note& n : f.notes)
+        related.push_back({{"location", {{"uri", d.uri}, {"range", d.word_range(n.line, n.column)}}}, {"message", n.message}});
+    if (!related.empty()) out["relatedInformation"] = std::move(related);
+    return out;
+}
+
 json diagnostics(const document& d) {
     std::vector<check::finding> all = d.script_findings;
     const std::vector<check::finding> carried = carry(d.flash_findings, d.text);
@@ -94,16 +114,7 @@ json diagnostics(const document& d) {
         return std::tie(a.line, a.column) < std::tie(b.line, b.column);
     });
     json list = json::array();
-    for (const check::finding& f : all) {
-        const size_t begin = d.lines.offset_of_place(f.line, f.column);
-        const size_t end = f.line == 0 ? begin : std::min(word_end(d.text, begin), begin + longest_word);
-        json diagnostic = {{"range", d.range(begin, end)},
-                           {"severity", f.level == check::severity::error ? 1 : 2},
-                           {"source", "vendrak"},
-                           {"message", f.message}};
-        if (f.level == check::severity::warning) diagnostic["code"] = check::name_of(f.name);
-        list.push_back(std::move(diagnostic));
-    }
+    for (const check::finding& f : all) list.push_back(diagnostic(d, f));
     json params = {{"uri", d.uri}, {"diagnostics", std::move(list)}};
     params["version"] = d.version;
     return params;

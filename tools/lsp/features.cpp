@@ -41,39 +41,6 @@ const symbol* symbol_at(const std::vector<symbol>& list, size_t k) {
     return found != list.end() && found->word == k ? &*found : nullptr;
 }
 
-// What a name word stands for.
-struct meaning {
-    enum { none, define, label } what = none;
-    std::string name;
-    const symbol* definition = nullptr;  // the DEFINE in force there, or the label jumps go to
-};
-
-// A word is replaced by the last DEFINE of its name whose value ends before
-// it (inside its own value a name still has its old value); a word that no
-// DEFINE replaces is a label when it is one or a jump names it.
-meaning meaning_at(const document& d, size_t offset) {
-    const size_t k = d.words.word_at(offset);
-    if (k == d.words.words.size() || d.words.words[k].kind != word::name) return {};
-    const std::string text = word_text(d.text, d.words.words[k]);
-    const symbol* in_force = nullptr;
-    for (const symbol& s : d.words.defines) {
-        if (s.word > k) break;
-        if (s.name != text) continue;
-        if (s.word == k) {
-            in_force = &s;  // the name being defined
-            break;
-        }
-        if (s.end <= d.words.words[k].begin) in_force = &s;
-    }
-    if (in_force) return {meaning::define, text, in_force};
-    const symbol* at = symbol_at(d.words.labels, k);
-    if (!at) at = symbol_at(d.words.jumps, k);
-    if (!at) return {};
-    // Jumps go to the first label of a name.
-    auto first = std::find_if(d.words.labels.begin(), d.words.labels.end(), [&](const symbol& s) { return s.name == at->name; });
-    return {meaning::label, at->name, first == d.words.labels.end() ? nullptr : &*first};
-}
-
 json location(const document& d, size_t begin, size_t end) { return {{"uri", d.uri}, {"range", d.range(begin, end)}}; }
 
 // A label's range is its name, without the colon.
@@ -104,6 +71,32 @@ std::string in_case_of(std::string_view word, bool lower) {
 }
 
 }  // namespace
+
+// A word is replaced by the last DEFINE of its name whose value ends before
+// it (inside its own value a name still has its old value); a word that no
+// DEFINE replaces is a label when it is one or a jump names it.
+meaning meaning_at(const document& d, size_t offset) {
+    const size_t k = d.words.word_at(offset);
+    if (k == d.words.words.size() || d.words.words[k].kind != word::name) return {};
+    const std::string text = word_text(d.text, d.words.words[k]);
+    const symbol* in_force = nullptr;
+    for (const symbol& s : d.words.defines) {
+        if (s.word > k) break;
+        if (s.name != text) continue;
+        if (s.word == k) {
+            in_force = &s;  // the name being defined
+            break;
+        }
+        if (s.end <= d.words.words[k].begin) in_force = &s;
+    }
+    if (in_force) return {meaning::define, text, in_force};
+    const symbol* at = symbol_at(d.words.labels, k);
+    if (!at) at = symbol_at(d.words.jumps, k);
+    if (!at) return {};
+    // Jumps go to the first label of a name.
+    auto first = std::find_if(d.words.labels.begin(), d.words.labels.end(), [&](const symbol& s) { return s.name == at->name; });
+    return {meaning::label, at->name, first == d.words.labels.end() ? nullptr : &*first};
+}
 
 json hover(const document& d, size_t offset, bool markdown) {
     const size_t k = d.words.word_at(offset);

@@ -20,6 +20,7 @@ enum error_code {
     invalid_params_code = -32602,
     internal_error = -32603,
     server_not_initialized = -32002,
+    request_failed_code = -32803,
 };
 
 struct rpc_error {
@@ -175,6 +176,8 @@ void server::state::handle(const json& message) {
         refuse(e.code, e.message);
     } catch (const invalid_params& e) {
         refuse(invalid_params_code, e.what());
+    } catch (const request_failed& e) {
+        refuse(request_failed_code, e.what());
     } catch (const json::exception& e) {
         refuse(invalid_params_code, e.what());
     } catch (const std::exception& e) {
@@ -194,9 +197,19 @@ json server::state::request(const std::string& method, const json& params) {
         shutdown_requested = true;
         return nullptr;
     }
-    if (method == "textDocument/documentSymbol") {
+    using answer_of = json (*)(const document&, const json&, const state&);
+    static const std::map<std::string_view, answer_of> of_a_document = {
+        {"textDocument/documentSymbol", [](const document& d, const json&, const state& s) { return symbols(d, s.hierarchical_symbols); }},
+        {"textDocument/codeAction", [](const document& d, const json& p, const state&) { return code_actions(d, p.at("range")); }},
+        {"textDocument/formatting", [](const document& d, const json&, const state&) { return formatting(d, nullptr); }},
+        {"textDocument/rangeFormatting",
+         [](const document& d, const json& p, const state&) { return formatting(d, &p.at("range")); }},
+        {"textDocument/foldingRange", [](const document& d, const json&, const state&) { return folding_ranges(d); }},
+        {"textDocument/semanticTokens/full", [](const document& d, const json&, const state&) { return semantic_tokens(d); }},
+    };
+    if (const auto handler = of_a_document.find(method); handler != of_a_document.end()) {
         const document* d = find(params);
-        return d ? symbols(*d, hierarchical_symbols) : json(nullptr);
+        return d ? handler->second(*d, params, *this) : json(nullptr);
     }
     using answer_at = json (*)(const document&, size_t, const json&, const state&);
     static const std::map<std::string_view, answer_at> at_a_place = {
@@ -207,6 +220,11 @@ json server::state::request(const std::string& method, const json& params) {
              return references(d, at, p.at("context").at("includeDeclaration").get<bool>());
          }},
         {"textDocument/completion", [](const document& d, size_t at, const json&, const state&) { return completion(d, at); }},
+        {"textDocument/documentHighlight", [](const document& d, size_t at, const json&, const state&) { return highlights(d, at); }},
+        {"textDocument/prepareRename", [](const document& d, size_t at, const json&, const state&) { return prepare_rename(d, at); }},
+        {"textDocument/rename",
+         [](const document& d, size_t at, const json& p, const state&) { return rename(d, at, string_at(p, "newName")); }},
+        {"textDocument/signatureHelp", [](const document& d, size_t at, const json&, const state&) { return signature_help(d, at); }},
     };
     const auto handler = at_a_place.find(method);
     if (handler == at_a_place.end()) throw rpc_error{method_not_found, "no method " + method};
@@ -236,7 +254,15 @@ json server::state::initialize(const json& params) {
               {"definitionProvider", true},
               {"referencesProvider", true},
               {"documentSymbolProvider", true},
-              {"completionProvider", json::object()}}},
+              {"completionProvider", json::object()},
+              {"documentHighlightProvider", true},
+              {"renameProvider", {{"prepareProvider", true}}},
+              {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+              {"documentFormattingProvider", true},
+              {"documentRangeFormattingProvider", true},
+              {"foldingRangeProvider", true},
+              {"signatureHelpProvider", {{"triggerCharacters", {" "}}}},
+              {"semanticTokensProvider", {{"legend", semantic_token_legend()}, {"full", true}}}}},
             {"serverInfo", {{"name", "vendrak-lsp"}, {"version", VENDRAK_VERSION}}}};
 }
 
