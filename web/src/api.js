@@ -38,8 +38,8 @@ export function createApi() {
         ready: words.then(() => undefined),
         check: (script, vbfFiles) => send('check', script, files(vbfFiles)),
         compile: (script, vbfFiles, options = {}) =>
-            send('compile', script, files(vbfFiles), { encrypt: Boolean(options && options.encrypt) }),
-        inspect: (container) => send('inspect', container),
+            send('compile', script, files(vbfFiles), { encrypt: Boolean(options && options.encrypt), listing: !(options && options.listing === false) }),
+        inspect: (container, name) => send('inspect', container, name),
         format: (script) => send('format', script),
         // For the page: the help of a keyword and the words to highlight.
         help: (word) => send('help', word),

@@ -237,8 +237,8 @@ function download(bytes, name) {
     setTimeout(() => URL.revokeObjectURL(url), 1000);
 }
 
-async function showInspection(container) {
-    const r = await api.inspect(container);
+async function showInspection(container, name) {
+    const r = await api.inspect(container, name);
     $('out-report').textContent = r.report;
     $('out-disassembly').textContent = r.disassembly;
     $('out-script').textContent = r.script || '(no script: the container has defects)';
@@ -280,7 +280,7 @@ async function takeFiles(list) {
         } else {
             lastContainer = bytes;
             $('download').disabled = false;
-            const r = await showInspection(bytes);
+            const r = await showInspection(bytes, file.name);
             selectPane(r.status === 0 ? 'script' : 'report');
             $('status').textContent = `Container ${file.name} inspected.`;
         }

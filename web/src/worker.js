@@ -125,18 +125,20 @@ const operations = {
         return withFiles(m, files, () =>
             withScript(m, script, (at, n) => {
                 printed = [];
-                const status = m._vendrak_compile(at, n, options && options.encrypt ? 1 : 0, 1);
+                const status = m._vendrak_compile(at, n, options && options.encrypt ? 1 : 0, options && options.listing === false ? 0 : 1);
                 const messages = printed.join('');
                 printed = [];
                 return { status, messages, container: part(m, 1), listing: text(m, 0) };
             }));
     },
-    inspect(m, container) {
+    inspect(m, container, name) {
         const bytes = container instanceof Uint8Array ? container : new Uint8Array(container);
         const at = toModule(m, bytes);
         try {
-            const status = m._vendrak_inspect(at, bytes.length);
-            return { status, report: text(m, 0), disassembly: text(m, 1), script: text(m, 2) };
+            return withString(m, name || 'a.out', (nameAt) => {
+                const status = m._vendrak_inspect(at, bytes.length, nameAt);
+                return { status, report: text(m, 0), disassembly: text(m, 1), script: text(m, 2) };
+            });
         } finally {
             m._free(at);
         }

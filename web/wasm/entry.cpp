@@ -150,13 +150,13 @@ EMSCRIPTEN_KEEPALIVE int vendrak_check(const char* text, size_t size, const char
     return 0;
 }
 
-// What vendrak-inspect says of a container. Returns its exit status (0:
+// What vendrak-inspect says of the container `name`. Returns its exit status (0:
 // valid); parts: the report (each defect and the verdict, as -q prints
 // them), the disassembly (the default listing), the script (-s, empty for a
 // container with defects).
-EMSCRIPTEN_KEEPALIVE int vendrak_inspect(const uint8_t* bytes, size_t size) {
+EMSCRIPTEN_KEEPALIVE int vendrak_inspect(const uint8_t* bytes, size_t size, const char* name) {
     web::parts.assign(3, std::string{});
-    const inspect::inspection r = inspect::inspect_container(std::vector<uint8_t>(bytes, bytes + size), "container");
+    const inspect::inspection r = inspect::inspect_container(std::vector<uint8_t>(bytes, bytes + size), name);
     for (const std::string& d : r.defects) web::parts[0] += "defect: " + d + "\n";
     const size_t n = r.defects.size();
     web::parts[0] += n == 0 ? "valid container\n" : format("%zu defect%s\n", n, n == 1 ? "" : "s");
