@@ -5,8 +5,11 @@ BUILD   ?= build
 ASAN    ?= build-asan
 RELEASE ?= build-release
 WINDOWS ?= build-windows
-JOBS    ?= 2
+# Parallel jobs of every build: `make -jN` passes N on, JOBS=N sets it.
+JOBS    ?= $(or $(patsubst -j%,%,$(filter -j%,$(MAKEFLAGS))),2)
 PREFIX  ?= /usr/local
+# The version, defined once as the project() version of CMakeLists.txt.
+version := $(shell sed -n '/^project/s/.*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 DESTDIR ?=
 # Warnings are errors in the builds of `make test` and CI; a plain cmake
 # build, and the release build below, only show them.
@@ -33,8 +36,15 @@ asan:
 	CXX=$(ASAN_CXX) cmake -S . -B $(ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVENDRAK_SANITIZE=ON $(WERROR)
 	cmake --build $(ASAN) -j $(JOBS)
 
+# The release build is hardened as distribution packages are; MAINTAINER
+# ("Name <address>") names the packages' maintainer.
+MAINTAINER ?=
+VSIX       ?= build-vsix
+release_configure = cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF \
+  -DVENDRAK_TOOLS=ON -DVENDRAK_HARDEN=ON -DVENDRAK_VSIX_DIR=$(abspath $(VSIX)) \
+  $(if $(MAINTAINER),"-DVENDRAK_MAINTAINER=$(MAINTAINER)")
 release:
-	cmake -S . -B $(RELEASE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON
+	$(release_configure)
 	cmake --build $(RELEASE) -j $(JOBS)
 
 # Compiles the main example in examples/ (where its VBF files are) into
@@ -49,9 +59,17 @@ run: release
 install: release
 	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
 
-# $(RELEASE)/vendrak_<version>_<arch>.deb and vendrak-<version>-Linux-<arch>.tar.gz.
-package: release
-	cd $(RELEASE) && cpack
+# $(RELEASE)/vendrak_<version>_<arch>.deb and vendrak-<version>-Linux-<arch>.tar.gz,
+# with the linux-x64 VS Code extension; compressed with JOBS threads.
+package: release vsix-linux
+	cd $(RELEASE) && cpack -D CPACK_THREADS=$(JOBS)
+
+# The packages of `make package` checked: their contents, the unpacked
+# programs, and the .deb under lintian --pedantic (tests/dist/lintian.sh).
+.PHONY: test-package
+test-package: package
+	tests/dist/package.sh $(RELEASE) $(version)
+	tests/dist/lintian.sh $(RELEASE)/vendrak_$(version)_$(shell dpkg --print-architecture).deb
 
 test: build asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -59,7 +77,7 @@ test: build asan
 	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(WINDOWS) $(MUTATE)
+	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(WINDOWS) $(MUTATE) $(VSIX)
 
 # libFuzzer harnesses (clang with ASan and UBSan) for the script compile, the
 # VBF converter and the container inspector, each run for FUZZ_SECONDS
@@ -106,46 +124,76 @@ test-lsp:
 	VENDRAK_LSP=$(BUILD)/vendrak-lsp nvim --headless -u NONE -i NONE -n \
 	  -c 'luafile $(EDITOR_TESTS)/lsp_test.lua' -c 'cquit 1' </dev/null
 
-# The VS Code extension as editors/vscode/vendrak-script-<version>.vsix, after
-# a type check of the client against the VS Code and language client APIs.
-vsix: $(VSCODE_EXT)/node_modules/.package-lock.json
-	cd $(VSCODE_EXT) && npm run --silent check && npm run --silent package
+# The VS Code extension, bundled into one file (esbuild) and packaged once
+# per platform with that platform's vendrak-lsp, after a type check of the
+# client against the VS Code and language client APIs:
+# $(VSIX)/vendrak-script-<version>-linux-x64.vsix (server from the release
+# build) and -win32-x64.vsix (from the Windows build). `make test-vsix` opens
+# both and checks what they hold and which server each starts.
+.PHONY: vsix vsix-linux vsix-windows vsix-bundle test-vsix
+vsix: vsix-linux vsix-windows
+
+vsix-bundle: $(VSCODE_EXT)/node_modules/.package-lock.json
+	cd $(VSCODE_EXT) && npm run --silent check && npm run --silent bundle
+
+vsix-linux: vsix-bundle
+	$(release_configure)
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak-lsp
+	STRIP=strip $(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
+
+vsix-windows: vsix-bundle windows
+	STRIP=x86_64-w64-mingw32-strip $(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
+
+test-vsix: vsix
+	cd $(VSCODE_EXT) && VSIX_DIR=$(abspath $(VSIX)) node --test test/
 
 %/node_modules/.package-lock.json: %/package-lock.json %/package.json
 	cd $* && npm ci --no-audit --no-fund
 
-# Windows: vendrak.exe and vendrak-inspect.exe cross-compiled with MinGW-w64
-# (x86_64-w64-mingw32, POSIX threads) and linked statically, so that each
-# runs on a bare Windows machine; `make package-windows` zips them with the
-# README, the manual and the examples.
+# Windows: vendrak.exe, vendrak-inspect.exe, vendrak-check.exe and
+# vendrak-lsp.exe cross-compiled with MinGW-w64 (x86_64-w64-mingw32, POSIX
+# threads) and linked statically, so that each runs on a bare Windows
+# machine; vendrak-lsp.exe takes nlohmann-json's headers from the build
+# machine. `make package-windows` builds the .zip and the installer
+# (vendrak-<version>-x64.msi, with wixl and msibuild of msitools).
 #
 # `make test-windows` runs them under Wine, in a Wine prefix of their own
 # inside $(WINDOWS): the unit tests cross-built (GoogleTest compiled from
 # GTEST_SOURCE), then from the Linux build every e2e case with its round trip
 # through the inspector, the stress faults and the Windows cases of windows_test, all
-# starting the .exe files through tests/windows/launch.exe, and last the
-# .zip, unpacked, on the bundled example.
-GTEST_SOURCE ?= /usr/src/googletest
-WINE_ENV     := WINEPREFIX=$(abspath $(WINDOWS))/wineprefix WINEDEBUG=-all
+# starting the .exe files through tests/windows/launch.exe; vendrak-check.exe
+# against the Linux checker on the scripts of CHECK_SCRIPTS (tests/windows/check_compare.sh),
+# a scripted exchange with vendrak-lsp.exe and the Linux server
+# (tests/windows/lsp_exchange.py); the .zip, unpacked, on the bundled
+# example; and last the installer, in a fresh prefix of its own
+# ($(WINDOWS)/msi-prefix): install, PATH, upgrade and uninstall
+# (tests/windows/msi_test.sh).
+GTEST_SOURCE  ?= /usr/src/googletest
+CHECK_SCRIPTS ?= examples tests/windows/check $(wildcard tests/e2e/cases/parse/*/in tests/e2e/cases/vbf/*/in)
+WINE_ENV      := WINEPREFIX=$(abspath $(WINDOWS))/wineprefix WINEDEBUG=-all
+WINDOWS_PROGRAMS := vendrak vendrak-inspect vendrak-check vendrak-lsp vendrak-fmt vendrak-vbf
 # Drive Z: is the root of the Linux file system in every Wine prefix.
 wine_path     = Z:$(subst /,\,$(abspath $(1)))
 
-.PHONY: windows windows-all test-windows package-windows
-windows:
+.PHONY: windows windows-all test-windows package-windows msi
+# The build's own helpers (the language server's help table) run under Wine
+# in the build's prefix.
+windows: $(WINDOWS)/wineprefix/system.reg
 	cmake -S . -B $(WINDOWS) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-	  $(WERROR) -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
+	  $(WERROR) -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DVENDRAK_VSIX_DIR=$(abspath $(VSIX)) \
 	  $(if $(wildcard $(GTEST_SOURCE)/CMakeLists.txt),-DVENDRAK_GTEST_SOURCE=$(GTEST_SOURCE))
-	cmake --build $(WINDOWS) -j $(JOBS) --target vendrak vendrak-inspect
+	$(WINE_ENV) cmake --build $(WINDOWS) -j $(JOBS) --target $(WINDOWS_PROGRAMS) vendrak_man_pages
 
 # The programs, the cross-built unit tests and launch.exe.
 windows-all: windows
-	cmake --build $(WINDOWS) -j $(JOBS)
+	$(WINE_ENV) cmake --build $(WINDOWS) -j $(JOBS)
 
 $(WINDOWS)/wineprefix/system.reg:
+	mkdir -p $(WINDOWS)
 	$(WINE_ENV) wineboot --init
 
-test-windows: windows-all build $(WINDOWS)/wineprefix/system.reg
-	cmake --build $(BUILD) -j $(JOBS) --target windows_test
+test-windows: windows-all build msi
+	cmake --build $(BUILD) -j $(JOBS) --target windows_test vendrak-check vendrak-lsp
 	$(WINE_ENV) ctest --test-dir $(WINDOWS) --output-on-failure -j $(JOBS)
 	set -e; export $(WINE_ENV) VENDRAK_LAUNCHER="wine $(abspath $(WINDOWS))/tests/windows/launch.exe" \
 	  VENDRAK_PROGRAM='$(call wine_path,$(WINDOWS)/vendrak.exe)' \
@@ -153,11 +201,26 @@ test-windows: windows-all build $(WINDOWS)/wineprefix/system.reg
 	$(BUILD)/tests/e2e/e2e_test --gtest_brief=1; \
 	$(BUILD)/tests/e2e/stress_test --gtest_brief=1; \
 	$(BUILD)/tests/e2e/windows_test --gtest_brief=1
+	$(WINE_ENV) tests/windows/check_compare.sh $(BUILD)/vendrak-check $(WINDOWS)/vendrak-check.exe $(CHECK_SCRIPTS)
+	$(WINE_ENV) tests/windows/lsp_exchange.py examples/key_menu.vsc $(BUILD)/vendrak-lsp \
+	  "wine $(abspath $(WINDOWS))/vendrak-lsp.exe"
 	$(WINE_ENV) tests/dist/package_windows.sh $(WINDOWS)
+	tests/windows/msi_test.sh $(WINDOWS)/vendrak-$(version)-x64.msi $(WINDOWS)/msi-test/older.msi \
+	  $(WINDOWS)/msi-prefix $(version) $(WINDOWS_PROGRAMS)
 
-# $(WINDOWS)/vendrak-<version>-Windows-x86_64.zip
-package-windows: windows
+# The installer from the files the .zip holds: $(WINDOWS)/vendrak-<version>-x64.msi;
+# for the upgrade test also the same files as release 0.0.0.
+msi: windows
+	rm -rf $(WINDOWS)/msi-test
+	cmake --install $(WINDOWS) --prefix $(WINDOWS)/msi-test/tree --strip >/dev/null
+	cmake/msi/make_msi.sh $(WINDOWS)/msi-test/tree $(version) $(WINDOWS)/vendrak-$(version)-x64.msi
+	cmake/msi/make_msi.sh $(WINDOWS)/msi-test/tree 0.0.0 $(WINDOWS)/msi-test/older.msi
+
+# $(WINDOWS)/vendrak-<version>-Windows-x86_64.zip and vendrak-<version>-x64.msi,
+# each with the win32-x64 VS Code extension.
+package-windows: windows vsix-windows
 	cd $(WINDOWS) && cpack -G ZIP
+	$(MAKE) msi
 
 # Mutation testing: MUTANTS one-token changes of src/ drawn from SEED (FILES
 # narrows them to files or folders under src/), each rebuilt in $(MUTATE)/ and
@@ -169,5 +232,5 @@ FILES   ?=
 
 .PHONY: mutate
 mutate:
-	python3 tools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
+	python3 devtools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
 	  $(if $(FILES),--files $(FILES))

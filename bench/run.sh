@@ -26,15 +26,15 @@ fi
 
 echo "== building Release into $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON >/dev/null
-ninja -C "$build" vendrak vbfgen >/dev/null
+ninja -C "$build" vendrak vendrak-vbf >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vendrak-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 echo "== generating big.vbf ($size of data) in $work"
-"$build/tools/vbfgen" -o big.vbf --part-number BENCH-1GIB --part-type DATA \
-    --erase 0x0:"$size" --section 0x0:"$size"
+"$build/vendrak-vbf" create -o big.vbf --part-number BENCH-1GIB --part-type DATA \
+    --fill 0x0:"$size":0x5A >/dev/null
 printf 'PROG "big.vbf"\n' >bench.vsc
 ls -l big.vbf
 

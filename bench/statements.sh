@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the compile of a generated script of 1,000,000 statements (every
 # statement form, labels, GOTOs, IF and DO blocks) against `wc -w` on the
-# same file, and `vendrak-inspect -q` on the container it gives.
+# same file, and `vendrak-inspect -q` on the container it gives; where the
+# build has vendrak-fmt, also the formatting of the script against `wc -w`.
 #
 #   bench/statements.sh                 build Release into build-release, run, report
 #   bench/statements.sh DIR...          measure the programs in each build DIR instead
@@ -29,7 +30,8 @@ if [ ${#builds[@]} -eq 0 ]; then
     build=$root/build-release
     echo "== building Release into $build"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF -DVENDRAK_TOOLS=ON >/dev/null
-    ninja -C "$build" vendrak vendrak-inspect vbfgen >/dev/null
+    ninja -C "$build" vendrak vendrak-inspect vendrak-vbf >/dev/null
+    ninja -C "$build" vendrak-check vendrak-fmt >/dev/null 2>&1 || true
     builds=("$build")
 fi
 for i in "${!builds[@]}"; do
@@ -40,8 +42,8 @@ for b in "${builds[@]}"; do
         [ -x "$b/$p" ] || { echo "bench: $b/$p is missing" >&2; exit 1; }
     done
 done
-vbfgen=
-for b in "${builds[@]}"; do [ -x "$b/tools/vbfgen" ] && vbfgen=$b/tools/vbfgen && break; done
+vbftool=
+for b in "${builds[@]}"; do [ -x "$b/vendrak-vbf" ] && vbftool=$b/vendrak-vbf && break; done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vendrak-statements.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -53,8 +55,8 @@ cd "$work"
 # arrays stand only in the first 1,000 cycles: the string table and the
 # operands that point into the data table are limited to 64 KiB offsets.
 echo "== generating $statements statements in $work/big.vsc"
-[ -n "$vbfgen" ] && "$vbfgen" -o small.vbf --part-number BENCH --part-type DATA --erase 0x0:64 --section 0x0:64
-awk -v n="$statements" -v prog="$([ -n "$vbfgen" ] && echo 1 || echo 0)" '
+[ -n "$vbftool" ] && "$vbftool" create -o small.vbf --part-number BENCH --part-type DATA --fill 0x0:64 >/dev/null
+awk -v n="$statements" -v prog="$([ -n "$vbftool" ] && echo 1 || echo 0)" '
 BEGIN {
     m = split("DELAY 100#LCD 1 1 VAR[3]#HLCD 2 1 DATA[0,4]#HUD 3 5 VBAT 1.5 2.5#LED GREEN ON#LED RED TOGGLE#" \
               "LOG ADD TIME#NET CAN_HS 11 500000#DIAG ISO14229 0x7E0 0x7E8#WRITE SID 0x22 0xF1 0x90#" \
@@ -114,7 +116,7 @@ measure_once() {
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
 
 cat big.vsc >/dev/null
-declare -A best_wall best_cpu peak_of
+declare -A best_wall best_cpu peak_of findings_of
 for ((r = 0; r < runs; r++)); do
     measure_once wc -w big.vsc
     best_wall[wc]=$(min "${best_wall[wc]:-}" "$wall")
@@ -138,6 +140,34 @@ for i in "${!builds[@]}"; do
     done
 done
 
+# vendrak-check on the same script, where the build has it: every check,
+# the whole-program ones included, against the compile.
+for i in "${!builds[@]}"; do
+    [ -x "${builds[$i]}/vendrak-check" ] || continue
+    for ((r = 0; r < runs; r++)); do
+        measure_once "${builds[$i]}/vendrak-check" big.vsc
+        best_wall[k$i]=$(min "${best_wall[k$i]:-}" "$wall")
+        best_cpu[k$i]=$(min "${best_cpu[k$i]:-}" "$cpu")
+        peak_of[k$i]=$peak
+        findings_of[$i]=$(wc -l <run.out)
+    done
+done
+
+# The formatter, interleaved with wc -w as the compile is; its output goes
+# to a file like the compile's container.
+for i in "${!builds[@]}"; do
+    [ -x "${builds[$i]}/vendrak-fmt" ] || continue
+    for ((r = 0; r < runs; r++)); do
+        measure_once wc -w big.vsc
+        best_wall[fwc$i]=$(min "${best_wall[fwc$i]:-}" "$wall")
+        best_cpu[fwc$i]=$(min "${best_cpu[fwc$i]:-}" "$cpu")
+        measure_once "${builds[$i]}/vendrak-fmt" big.vsc
+        best_wall[f$i]=$(min "${best_wall[f$i]:-}" "$wall")
+        best_cpu[f$i]=$(min "${best_cpu[f$i]:-}" "$cpu")
+        peak_of[f$i]=$peak
+    done
+done
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 echo
@@ -150,4 +180,14 @@ for i in "${!builds[@]}"; do
          "${best_cpu[c$i]} s CPU ($(ratio "${best_cpu[c$i]}" "${best_cpu[wc]}") x wc -w)"
     echo "compile peak:     $(mib "${peak_of[c$i]}") resident"
     echo "inspect -q:       ${best_wall[i$i]} s wall, ${best_cpu[i$i]} s CPU, peak $(mib "${peak_of[i$i]}"): ${verdict[$i]}"
+    if [ -n "${best_wall[k$i]:-}" ]; then
+        echo "vendrak-check:    ${best_wall[k$i]} s wall ($(ratio "${best_wall[k$i]}" "${best_wall[c$i]}") x compile)," \
+             "${best_cpu[k$i]} s CPU ($(ratio "${best_cpu[k$i]}" "${best_cpu[c$i]}") x compile)," \
+             "peak $(mib "${peak_of[k$i]}"), ${findings_of[$i]} lines of findings"
+    fi
+    if [ -n "${best_wall[f$i]:-}" ]; then
+        echo "vendrak-fmt:      ${best_wall[f$i]} s wall ($(ratio "${best_wall[f$i]}" "${best_wall[fwc$i]}") x wc -w)," \
+             "${best_cpu[f$i]} s CPU ($(ratio "${best_cpu[f$i]}" "${best_cpu[fwc$i]}") x wc -w)," \
+             "peak $(mib "${peak_of[f$i]}")"
+    fi
 done

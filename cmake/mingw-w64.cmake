@@ -3,7 +3,7 @@
 #
 #   cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 #         -DCMAKE_BUILD_TYPE=Release
-#   cmake --build build-windows --target vendrak vendrak-inspect
+#   cmake --build build-windows --target vendrak vendrak-inspect vendrak-check vendrak-lsp
 #
 # The unit tests cross-build with GoogleTest compiled from its sources
 # (-DVENDRAK_GTEST_SOURCE=/usr/src/googletest) and run under Wine.
@@ -33,3 +33,19 @@ set(CMAKE_CXX_FLAGS_INIT "-mno-ms-bitfields")
 # One self-contained .exe: the C++ runtime, libgcc and winpthreads linked in,
 # so nothing but system DLLs has to travel with it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# Header-only libraries of the build machine that the Windows programs use
+# (nlohmann-json, for vendrak-lsp): a root of their own in the build
+# directory holds links to their headers and CMake package files only, so
+# that no other header of the build machine can be found.
+set(vendrak_host_headers ${CMAKE_BINARY_DIR}/host-headers)
+if(EXISTS /usr/include/nlohmann/json.hpp AND EXISTS /usr/share/cmake/nlohmann_json)
+  file(MAKE_DIRECTORY ${vendrak_host_headers}/include ${vendrak_host_headers}/share/cmake)
+  if(NOT EXISTS ${vendrak_host_headers}/include/nlohmann)
+    file(CREATE_LINK /usr/include/nlohmann ${vendrak_host_headers}/include/nlohmann SYMBOLIC)
+  endif()
+  if(NOT EXISTS ${vendrak_host_headers}/share/cmake/nlohmann_json)
+    file(CREATE_LINK /usr/share/cmake/nlohmann_json ${vendrak_host_headers}/share/cmake/nlohmann_json SYMBOLIC)
+  endif()
+  list(APPEND CMAKE_FIND_ROOT_PATH ${vendrak_host_headers})
+endif()

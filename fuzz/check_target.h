@@ -16,9 +16,9 @@
 namespace vendrak::fuzzing {
 
 // Checks a script without its VBF files. The checker must report the error
-// the compiler stops at, as its text after "[line] Error: ", and no error
-// where the compiler compiles; every finding has a line. Returns the broken
-// expectation, or "".
+// the compiler stops at, as its text after "[line] Error: " (shown printable),
+// and no error where the compiler compiles; every finding has a line.
+// Returns the broken expectation, or "".
 inline std::string check_one(std::string_view text) {
     check::check_options options;
     options.vbf_checks = false;
@@ -46,7 +46,7 @@ inline std::string check_one(std::string_view text) {
         if (m.starts_with("Error: ")) m.remove_prefix(7);
     }
     const bool reported = std::any_of(found.begin(), found.end(), [&](const check::finding& f) {
-        return f.level == check::severity::error && f.message == m;
+        return f.level == check::severity::error && f.message == check::printable(m);
     });
     return reported ? "" : "the error the compiler stops at is not among the checker's";
 }

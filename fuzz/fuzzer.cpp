@@ -1,14 +1,16 @@
 // The libFuzzer harnesses: this file is built once per fuzzer with
 // VENDRAK_FUZZ_<NAME> defined (fuzz/CMakeLists.txt). Each runs its target
-// of fuzz_targets.h, check_target.h or inspect_target.h on one input; a
-// broken expectation aborts, so that like a crash, a sanitizer report or a
-// hang it is a finding. A fatal error is an ordinary outcome.
+// of fuzz_targets.h, check_target.h, fmt_target.h or inspect_target.h on
+// one input; a broken expectation aborts, so that like a crash, a sanitizer
+// report or a hang it is a finding. A fatal error is an ordinary outcome.
 #include <unistd.h>
 
 #include <cstdlib>
 
 #if defined(VENDRAK_FUZZ_CHECK)
 #include "check_target.h"
+#elif defined(VENDRAK_FUZZ_FMT)
+#include "fmt_target.h"
 #elif defined(VENDRAK_FUZZ_INSPECT)
 #include "inspect_target.h"
 #else
@@ -54,6 +56,11 @@ std::string run_one(const uint8_t* data, size_t size) {
     // tokens, the validator and program assembly collecting every error,
     // and every warning.
     return check_one(text);
+#elif defined(VENDRAK_FUZZ_FMT)
+    // The formatter on a script: the same program after the layout, the
+    // compiler's message for a refused script, and a second run that
+    // changes nothing.
+    return fmt_one(text);
 #endif
 }
 

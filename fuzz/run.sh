@@ -4,7 +4,7 @@
 # Usage: run.sh <fuzz build dir> <vendrak binary for the seed containers> <seconds>
 #
 # The seeds come from the scripts and VBF files of the end-to-end cases and
-# the examples: <build>/seeds/compile and check hold every script, vbf every
+# the examples: <build>/seeds/compile, check and fmt hold every script, vbf every
 # VBF file, inspect the container (plain and encrypted) of every script that
 # compiles beside the files it names. Each fuzzer keeps what it finds
 # interesting in <build>/corpus/<name>, so a later run goes on from there; a
@@ -37,11 +37,12 @@ while IFS= read -r -d '' file; do
     done
 done < <(find "$root/tests/e2e/cases" "$root/examples" -type f \( -name '*.vsc' -o -name '*.vbf' \) -print0 | sort -z)
 cp -r "$seeds/compile" "$seeds/check"
+cp -r "$seeds/compile" "$seeds/fmt"
 echo "seeds: $(ls "$seeds/compile" | wc -l) scripts, $(ls "$seeds/vbf" | wc -l) VBF files," \
      "$(ls "$seeds/inspect" | wc -l) containers"
 
 status=0
-for entry in compile:script vbf:vbf inspect:container check:script; do
+for entry in compile:script vbf:vbf inspect:container check:script fmt:script; do
     name=${entry%%:*}
     dict=$root/fuzz/${entry#*:}.dict
     fuzzer=$build/fuzz/${name}_fuzzer

@@ -149,6 +149,35 @@ std::vector<exchange> exchanges() {
              notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}}}}),
          {published(1), error(2, -32602), error(3, -32602), error(4, -32602), error(5, -32602),
           {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}}}},
+        // Nesting is bounded before parsing; brackets in strings are text.
+        {"deep nesting", start::initialized, nullptr,
+         frame("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"x\",\"params\":" + std::string(65, '[') + std::string(65, ']') + "}") +
+             frame("{\"jsonrpc\":\"2.0\",\"id\":" + std::string(100000, '{')) +
+             request(3, "x/unknown", {{"a", std::string(100, '[') + "\\\"{"}}) +
+             frame("{\"jsonrpc\":\"2.0\",\"id\":4,\"method\":\"x\",\"params\":" + std::string(63, '[') + std::string(63, ']') + "}"),
+         {error(nullptr, -32600), error(nullptr, -32600), error(3, -32601), error(4, -32601)}},
+        // A body over the limit and an endless header line are read past,
+        // and the session goes on.
+        {"oversized frames", start::initialized, nullptr,
+         "Content-Length: " + std::to_string(largest_body + 1) + "\r\n\r\n" + std::string(largest_body + 1, '[') +
+             "X-Long: " + std::string(10000, 'a') + "\r\nContent-Length: 2\r\n\r\n{}" + request(2, "shutdown"),
+         {error(nullptr, -32700), error(nullptr, -32700), answer(2, nullptr)}, 0},
+        // A change is applied whole or not at all; a refused one brings the
+        // diagnostics of the text still held, an older version is ignored.
+        {"refused and stale changes", start::opened, "DELAY 1.5\n",
+         change(2, json::array({{{"text", "DELAY 2\n"}}, {{"range", "bad"}, {"text", ""}}})) +
+             notice("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", "3"}}},
+                                               {"contentChanges", json::array({{{"text", "DELAY 3\n"}}})}}) +
+             change(5, json::array({{{"range", range(0, 6, 0, 9)}, {"text", "2.5"}}})) +
+             change(4, json::array({{{"text", "DELAY 4\n"}}})) + at(2, "textDocument/hover", 0, 7),
+         {published(1, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
+          published(1, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
+          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}},
+          published(1, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
+          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}},
+          published(5, {problem(range(0, 6, 0, 9), "\"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped", "fraction")}),
+          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 3}}}},
+          answer(2, nullptr)}},
 
         // Diagnostics on open and on every change, in the editor's positions.
         {"diagnostics", start::opened, diagnosed,
@@ -246,6 +275,29 @@ TEST(lsp, exchanges) {
             std::erase_if(got, [](const json& m) { return m.value("method", "") == "textDocument/publishDiagnostics"; });
         EXPECT_EQ(json(got).dump(1), json(e.expected).dump(1));
     }
+}
+
+// Checks that run after their text was replaced publish nothing: with every
+// check held back until the editor has sent four texts, only the last text's
+// diagnostics are published.
+TEST(lsp, superseded_checks_publish_nothing) {
+    struct held_back final : background {
+        std::vector<std::function<void()>> jobs;
+        void submit(const std::string&, std::function<void()> job) override { jobs.push_back(std::move(job)); }
+    } checks;
+    run_at_once flash_checks;
+    std::ostringstream out;
+    server s(out, checks, flash_checks);
+    std::istringstream in(request(1, "initialize", {{"capabilities", json::object()}}) +
+                          notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", "DELAY 1.5\n"}}}}) +
+                          change(2, json::array({{{"text", "DELAY 2.5\n"}}})) + change(3, json::array({{{"text", "DELAY 3.5\n"}}})) +
+                          change(4, json::array({{{"text", "DELAY 4\n"}}})));
+    serve(in, s);
+    ASSERT_EQ(checks.jobs.size(), 4u);
+    for (auto& job : checks.jobs) job();
+    std::vector<json> got = messages_of(out.str());
+    std::erase_if(got, [](const json& m) { return m.contains("id"); });
+    EXPECT_EQ(json(got).dump(1), json({published(4)}).dump(1));
 }
 
 // Hover and completion take each keyword's syntax and sentence from the

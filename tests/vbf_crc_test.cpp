@@ -1,5 +1,6 @@
 // CRC-32 against its definition, the register advanced bit by bit.
 #include "vbf/crc32.h"
+#include "vbf/crc16.h"
 
 #include <random>
 
@@ -59,6 +60,28 @@ TEST(Crc32, CombinedRegistersEqualOneRun) {
         EXPECT_EQ(crc32_shift(0xA5A5F00Du, n), bitwise_crc(0xA5A5F00Du, zeros.data(), n)) << n;
     const uint64_t big = 0xFEDCBA9876543210u;
     EXPECT_EQ(crc32_shift(crc32_shift(0x12345678u, big), 12345), crc32_shift(0x12345678u, big + 12345));
+}
+
+// The block checksum's eight-byte steps against CRC-16/CCITT-FALSE run bit
+// by bit, for every length, alignment and starting register.
+TEST(Crc16, MatchesTheBitwiseDefinition) {
+    const auto bitwise = [](uint16_t reg, const uint8_t* data, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            reg = static_cast<uint16_t>(reg ^ data[i] << 8);
+            for (int bit = 0; bit < 8; ++bit) reg = static_cast<uint16_t>(reg & 0x8000 ? reg << 1 ^ 0x1021 : reg << 1);
+        }
+        return reg;
+    };
+    EXPECT_EQ(crc16_update(0xFFFF, reinterpret_cast<const uint8_t*>("123456789"), 9), 0x29B1);
+    std::mt19937 rng(20261207);
+    std::vector<uint8_t> data(300);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    for (size_t n = 0; n < 40; ++n)
+        for (size_t at : {size_t{0}, size_t{3}}) {
+            const uint16_t init = n % 2 ? 0xFFFF : static_cast<uint16_t>(rng());
+            ASSERT_EQ(crc16_update(init, data.data() + at, n), bitwise(init, data.data() + at, n)) << n << " at " << at;
+        }
+    EXPECT_EQ(crc16_update(0xFFFF, data.data(), data.size()), bitwise(0xFFFF, data.data(), data.size()));
 }
 
 }  // namespace

@@ -143,6 +143,9 @@ container_summary write_container(const program& prog, const vbf_area& area, std
     // register the conversion has already computed: it is carried over the
     // area's length instead of reading the area back.
     uint32_t crc = container_crc(0, part.data(), part.size());
+    // The program part reaches the file before the area is copied, so that a
+    // failure names the part whose bytes failed, whatever the stream buffers.
+    out.finish();
     if (!platform::copy_file_area(temp, area.offset, out.file(), area.size)) fail(out_stream::out, "Error: Cannot copy VBF files\n");
     crc = crc32_combine(crc, area.crc, area.size);
 

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "common/options.h"
 
@@ -65,6 +66,20 @@ std::FILE* open_output(const char* path, bool& created);
 // as a stream (and is removed again).
 std::FILE* create_temp_file(std::string& name);
 
+// An anonymous binary read/write stream that is deleted when it is closed
+// or the process ends, for text a program collects and reads back. Unlike
+// std::tmpfile() on Windows, which creates its file in the root of the
+// current drive (not writable for a user on most machines), it lives in the
+// user's temporary directory there. Null on failure.
+std::FILE* temp_stream();
+
+// Puts standard input and output into binary mode, so that bytes pass
+// unchanged (Windows' console streams turn "\n" into "\r\n" on output and
+// back on input otherwise); nothing to do on POSIX systems. For programs
+// whose output is framed by byte counts, as the language server's messages
+// are.
+void binary_standard_streams();
+
 // 64-bit stream positions. `tell` gives -1 on failure.
 int64_t tell(std::FILE* stream);
 bool seek(std::FILE* stream, uint64_t position);
@@ -74,9 +89,11 @@ bool seek(std::FILE* stream, uint64_t position);
 bool truncate(std::FILE* stream, uint64_t length);
 
 // Copies `n` bytes from offset `from_at` of `from` to the current position of
-// `to` and leaves `to` positioned after them. False when a write fails (the
-// output's buffered bytes included), and when `from` cannot be read or ends
-// before `n` bytes; `to` then holds what was copied. With `n` 0 nothing
+// `to` and leaves `to` positioned after them, every copied byte written out
+// of the stream. False when a write fails, and when `from` cannot be read or
+// ends before `n` bytes; `to` then holds what was copied. Flush `to` before:
+// bytes it still buffers are written out first, and their failure is then
+// the copy's. With `n` 0 nothing
 // happens. On Linux the kernel copies (copy_file_range) where the files
 // allow it, fastest when both offsets are the same modulo the page size;
 // otherwise the bytes go through one buffer of `copy_chunk` bytes.
@@ -94,9 +111,10 @@ const char* program_name(const char* argument0);
 // returns at once when standard input is empty or closed.
 void wait_for_key();
 
-// Interrupts: Ctrl+C and SIGTERM, on Windows also Ctrl+Break and closing the
-// console, remove the files registered here and end the process with status
-// 1. Register a file while an `interrupts_held` is alive, so that no
+// Interrupts: Ctrl+C, SIGTERM, SIGHUP and SIGPIPE (a standard output whose
+// reader has gone), on Windows Ctrl+C, Ctrl+Break and closing the console,
+// remove the files registered here and end the process with status 1. A
+// SIGHUP or SIGPIPE that the caller ignores stays ignored. Register a file while an `interrupts_held` is alive, so that no
 // interrupt falls between its creation and its registration.
 enum class cleanup_slot { temp_file, output_file };
 void install_interrupt_cleanup();
@@ -113,5 +131,12 @@ public:
     interrupts_held(const interrupts_held&) = delete;
     interrupts_held& operator=(const interrupts_held&) = delete;
 };
+
+// Replaces the contents of the existing file `path` with `data`: writes a
+// new file beside it and renames it over the old one, so that a reader sees
+// either the old or the new contents, never a part. The new file keeps the
+// old one's permission bits. False on failure (`error` says why), and the
+// old file is then left as it was, with no file beside it.
+bool replace_file(const std::string& path, std::string_view data, std::string& error);
 
 }  // namespace vendrak::platform

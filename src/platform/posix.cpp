@@ -91,6 +91,10 @@ std::FILE* create_temp_file(std::string& name) {
     return f;
 }
 
+std::FILE* temp_stream() { return std::tmpfile(); }
+
+void binary_standard_streams() {}
+
 int64_t tell(std::FILE* stream) { return ftello(stream); }
 
 bool seek(std::FILE* stream, uint64_t position) {
@@ -166,7 +170,10 @@ bool copy_file_area(std::FILE* from, uint64_t from_at, std::FILE* to, uint64_t n
     if (n == 0) return true;
     if (std::fflush(from) != 0 || std::fflush(to) != 0) return false;
     const int64_t at = tell(to);
-    if (at < 0) return stream_copy(from, from_at, to, n);
+    // Through a stream, the copied bytes have all reached the output only
+    // once it is flushed: a failure there is the copy's, never a later
+    // write's.
+    if (at < 0) return stream_copy(from, from_at, to, n) && std::fflush(to) == 0;
     const int in = fileno(from), out = fileno(to);
     uint64_t done = kernel_copy(in, from_at, out, static_cast<uint64_t>(at), n);
     if (done < n) done += buffer_copy(in, from_at + done, out, static_cast<uint64_t>(at) + done, n - done);
@@ -196,6 +203,11 @@ const char* volatile cleanup_paths[2] = {nullptr, nullptr};
 sigset_t held_previous;
 int held_depth = 0;
 
+// The signals that end a run as an interrupt does: Ctrl+C, a request to end,
+// the terminal hanging up, and a reader of the standard output (a pipe) that
+// has gone, which would otherwise kill the run at its next message.
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
 extern "C" void on_interrupt(int) {
     for (const char* path : cleanup_paths)
         if (path) unlink(path);
@@ -208,8 +220,16 @@ void install_interrupt_cleanup() {
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal : ending_signals) {
+        // A hang-up or a broken pipe that the caller chose to ignore (nohup,
+        // a shell's trap) stays ignored: the run then goes on, and a write
+        // to the gone reader fails instead.
+        struct sigaction previous {};
+        if ((signal == SIGHUP || signal == SIGPIPE) && sigaction(signal, nullptr, &previous) == 0 &&
+            previous.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 void remove_on_interrupt(cleanup_slot slot, const char* path) { cleanup_paths[static_cast<int>(slot)] = path; }
@@ -218,13 +238,45 @@ void hold_interrupts() {
     if (held_depth++ > 0) return;
     sigset_t held;
     sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
+    for (int signal : ending_signals) sigaddset(&held, signal);
     sigprocmask(SIG_BLOCK, &held, &held_previous);
 }
 
 void release_interrupts() {
     if (--held_depth == 0) sigprocmask(SIG_SETMASK, &held_previous, nullptr);
+}
+
+bool replace_file(const std::string& path, std::string_view data, std::string& error) {
+    struct stat old_stat;
+    if (stat(path.c_str(), &old_stat) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = fchmod(fd, old_stat.st_mode & 07777) == 0;
+    for (size_t done = 0; ok && done < data.size();) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    if (!ok) error = std::strerror(errno);
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (!ok) unlink(temp.c_str());
+    return ok;
 }
 
 }  // namespace vendrak::platform

@@ -103,6 +103,30 @@ std::FILE* create_temp_file(std::string& name) {
     return nullptr;
 }
 
+// A delete-on-close file of a unique name in the directory GetTempPath
+// gives (TMP, TEMP, USERPROFILE or the Windows directory), named by
+// GetTempFileName, which creates it; it is opened again as the stream.
+std::FILE* temp_stream() {
+    wchar_t directory[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
+    if (length == 0 || length > MAX_PATH) return nullptr;
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempFileNameW(directory, L"vdk", 0, name) == 0) return nullptr;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, sharing, nullptr, TRUNCATE_EXISTING,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DeleteFileW(name);
+        return nullptr;
+    }
+    return stream_on(h);
+}
+
+void binary_standard_streams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
 int64_t tell(std::FILE* stream) { return _ftelli64(stream); }
 
 bool seek(std::FILE* stream, uint64_t position) {
@@ -116,8 +140,9 @@ bool truncate(std::FILE* stream, uint64_t length) {
 
 bool copy_file_area(std::FILE* from, uint64_t from_at, std::FILE* to, uint64_t n) {
     if (n == 0) return true;
-    // What the output stream holds is written out first, and the area last,
-    // so that a full disk fails the copy here as on POSIX systems.
+    // The bytes go through the streams; the area is flushed at its end, so
+    // that a full disk while it is written fails the copy, as on POSIX
+    // systems, and never a later write.
     if (std::fflush(from) != 0 || std::fflush(to) != 0 || !seek(from, from_at)) return false;
     std::vector<char> buffer(copy_chunk);
     uint64_t done = 0;
@@ -182,6 +207,41 @@ void hold_interrupts() {
 
 void release_interrupts() {
     if (--held_depth == 0) ReleaseSRWLockExclusive(&cleanup_lock);
+}
+
+bool replace_file(const std::string& path, std::string_view data, std::string& error) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = "No such file";
+        return false;
+    }
+    std::string temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = path + ".new" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+        h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes & ~FILE_ATTRIBUTE_READONLY,
+                        nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        error = "Cannot create a file beside it";
+        return false;
+    }
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 30));
+        DWORD written = 0;
+        ok = WriteFile(h, data.data() + done, want, &written, nullptr) && written > 0;
+        done += written;
+    }
+    ok = FlushFileBuffers(h) && ok;
+    CloseHandle(h);
+    ok = ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+        error = "Cannot write the file";
+        DeleteFileA(temp.c_str());
+    }
+    return ok;
 }
 
 }  // namespace vendrak::platform

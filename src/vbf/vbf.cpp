@@ -48,15 +48,22 @@ int skip_block_comment(std::FILE* in) {
 // stored). Before the first stored byte a '}' or ';' ends the item as empty
 // text and comments are skipped; after it every byte but ';' is stored.
 // Returns 0 for an item (possibly empty), -1 at end of file or when the item
-// would exceed `max_item_length`; `item` then holds what was stored.
-int vbf_get_next_item(std::FILE* in, std::string& item) {
+// would exceed `max_item_length`; `item` then holds what was stored. `end`
+// tells which of these ended it.
+int vbf_get_next_item(std::FILE* in, std::string& item, header_end& end) {
     item.clear();
     for (;;) {
         int c = std::getc(in);
-        if (c == EOF) return -1;
+        if (c == EOF) {
+            end = header_end::end_of_file;
+            return -1;
+        }
         if (!printable(c)) continue;
         if (item.empty()) {
-            if (c == '}' || c == ';') return 0;
+            if (c == '}' || c == ';') {
+                end = c == '}' ? header_end::brace : header_end::empty_item;
+                return 0;
+            }
             if (c == '/') {
                 c = std::getc(in);
                 if (c == '/') {
@@ -71,7 +78,10 @@ int vbf_get_next_item(std::FILE* in, std::string& item) {
             }
         }
         if (c == ';') return 0;
-        if (item.size() == max_item_length) return -1;
+        if (item.size() == max_item_length) {
+            end = header_end::item_too_long;
+            return -1;
+        }
         item.push_back(static_cast<char>(c));
     }
 }
@@ -337,45 +347,60 @@ int vbf_process(const char* path, std::FILE* out, uint32_t* checksum_out, std::F
     return result;
 }
 
-int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE* messages) {
+namespace {
+
+// Where the stream stands, for an observer; 0 when it cannot tell.
+uint64_t position(std::FILE* in) {
+    const int64_t at = platform::tell(in);
+    return at > 0 ? static_cast<uint64_t>(at) : 0;
+}
+
+// Tells no one: the compiler's conversions.
+class silent_observer final : public vbf_observer {};
+
+}  // namespace
+
+int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE* messages, vbf_observer* watcher) {
+    silent_observer silent;
+    vbf_observer& observer = watcher ? *watcher : silent;
     file_ptr in(platform::open_input(path));
     if (!in) {
         std::fprintf(messages, "ERROR: Cannot open \"%s\" file\n", path);
+        observer.failed(0);
         return -1;
     }
+    // The converter's message, then where it stopped.
+    auto fail = [&](const char* fmt, auto... args) {
+        std::fprintf(messages, fmt, args...);
+        observer.failed(position(in.get()));
+        return -1;
+    };
 
     std::string item;
     item.reserve(item_buffer_size);
-    if (vbf_get_next_item(in.get(), item) == -1) {
-        std::fprintf(messages, "ERROR: Cannot parse version entry (%s)\n", item.c_str());
-        return -1;
-    }
-    if (item.find("vbf_version=") == std::string::npos) {
-        std::fprintf(messages, "ERROR: Cannot determine VBF version (%s)\n", item.c_str());
-        return -1;
-    }
-    if (vbf_get_header_start(in.get(), item, item_buffer_size) == -1) {
-        std::fprintf(messages, "ERROR: Cannot parse header start (%s)\n", item.c_str());
-        return -1;
-    }
-    if (item.find("header{") == std::string::npos) {
-        std::fprintf(messages, "ERROR: Cannot determine VBF header start (%s)\n", item.c_str());
-        return -1;
-    }
+    header_end end = header_end::end_of_file;
+    if (vbf_get_next_item(in.get(), item, end) == -1) return fail("ERROR: Cannot parse version entry (%s)\n", item.c_str());
+    if (watcher) observer.item(item, position(in.get()));
+    if (item.find("vbf_version=") == std::string::npos)
+        return fail("ERROR: Cannot determine VBF version (%s)\n", item.c_str());
+    if (vbf_get_header_start(in.get(), item, item_buffer_size) == -1)
+        return fail("ERROR: Cannot parse header start (%s)\n", item.c_str());
+    if (item.find("header{") == std::string::npos)
+        return fail("ERROR: Cannot determine VBF header start (%s)\n", item.c_str());
 
     // The header ends at its closing brace (an empty item) or at the end of
     // the file; the data part begins right after.
     vbf_header header;
-    while (vbf_get_next_item(in.get(), item) == 0 && !item.empty()) {
+    while (vbf_get_next_item(in.get(), item, end) == 0 && !item.empty()) {
+        if (watcher) observer.item(item, position(in.get()));
         const auto key = std::find_if(std::begin(header_keys), std::end(header_keys),
                                       [&](const header_key& k) { return item.starts_with(k.text); });
         if (key == std::end(header_keys)) continue;
         const std::string message = key->apply(header, item, key->text.size());
-        if (!message.empty()) {
-            std::fputs(message.c_str(), messages);
-            return -1;
-        }
+        if (!message.empty()) return fail("%s", message.c_str());
     }
+    uint64_t offset = position(in.get());
+    observer.header(header, offset, end);
 
     image_sink writer(out);
     const std::string text = image_text(header);
@@ -399,6 +424,8 @@ int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE
         uint8_t head[8] = {};  // bytes missing from a short head count as 0
         const size_t head_size = std::fread(head, 1, sizeof head, in.get());
         if (head_size == 0) break;
+        vbf_section section{offset, get_u32be(head, 0), get_u32be(head, 4), 0, true};
+        offset += head_size;
         crc = crc32_update(crc, head, head_size);
         const uint32_t start = get_u32be(head, 0);
         const uint32_t length = get_u32be(head, 4);
@@ -409,6 +436,8 @@ int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE
         for (uint32_t done = 0; done < length;) {
             const size_t want = std::min<size_t>(buffer.size(), length - done);
             const size_t got = std::fread(buffer.data(), 1, want, in.get());
+            observer.data(buffer.data(), got);
+            offset += got;
             if (kept) {
                 const uint32_t reg = crc32_update(0, buffer.data(), got);
                 crc = crc32_combine(crc, reg, got);
@@ -417,31 +446,33 @@ int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE
                 crc = crc32_update(crc, buffer.data(), got);
             }
             done += static_cast<uint32_t>(got);
-            if (got < want) {
-                std::fprintf(messages, "ERROR: Cannot read data at index %lu (section address=%08lX, length=%lu)\n",
-                             static_cast<unsigned long>(done), static_cast<unsigned long>(start),
-                             static_cast<unsigned long>(length));
-                return -1;
-            }
+            if (got < want)
+                return fail("ERROR: Cannot read data at index %lu (section address=%08lX, length=%lu)\n",
+                            static_cast<unsigned long>(done), static_cast<unsigned long>(start),
+                            static_cast<unsigned long>(length));
         }
 
         uint8_t block_checksum[2];
         const size_t got = std::fread(block_checksum, 1, sizeof block_checksum, in.get());
         crc = crc32_update(crc, block_checksum, got);
-        if (got < sizeof block_checksum) {
-            std::fprintf(messages, "ERROR: Cannot read block_checksum (section address=%08lX, length=%lu)\n",
-                         static_cast<unsigned long>(start), static_cast<unsigned long>(length));
-            return -1;
-        }
+        if (got < sizeof block_checksum)
+            return fail("ERROR: Cannot read block_checksum (section address=%08lX, length=%lu)\n",
+                        static_cast<unsigned long>(start), static_cast<unsigned long>(length));
+        offset += got;
         if (kept) writer.write(block_checksum, sizeof block_checksum);
+        section.block_checksum = static_cast<uint16_t>(block_checksum[0] << 8 | block_checksum[1]);
+        section.kept = kept;
+        observer.section(section);
     }
 
     writer.write("ENDOFVBF", 8);
     in.reset();
     const uint32_t checksum = crc ^ 0xFFFFFFFF;
+    observer.checksum(checksum, offset);
     if (checksum != header.file_checksum) {
         std::fprintf(messages, "ERROR: Calculated checksum (%08lX) does not match file_checksum (%08lX)\n",
                      static_cast<unsigned long>(checksum), static_cast<unsigned long>(header.file_checksum));
+        observer.failed(offset);
         return -1;
     }
     image = {header.file_checksum, writer.size(), writer.crc()};

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+
+#include "vbf/image.h"
 
 namespace vendrak {
 
@@ -53,10 +56,47 @@ struct vbf_image {
     uint32_t crc = 0;            // the container's CRC register run from 0 over the image
 };
 
+// One section of the data part, as read.
+struct vbf_section {
+    uint64_t offset = 0;          // of its 8-byte head, from the start of the file
+    uint32_t address = 0;
+    uint32_t length = 0;
+    uint16_t block_checksum = 0;  // the two bytes after the data, big-endian
+    bool kept = true;             // false when the omit list leaves it out of the image
+};
+
+// How the header ended: at its closing brace, at an empty item (a stray
+// ';'), at the end of the file, or at an item too long to hold.
+enum class header_end { brace, empty_item, end_of_file, item_too_long };
+
+// Sees a VBF file as the converter reads it, for the tools that show or
+// verify files. Offsets count bytes from the start of the file.
+class vbf_observer {
+public:
+    // An item of the text part (the version item first, then each header
+    // item), without its blanks, and the offset just past its ';'.
+    virtual void item(std::string_view, uint64_t) {}
+    // The header record once the header is over, and where the data part begins.
+    virtual void header(const vbf_header&, uint64_t, header_end) {}
+    // The data bytes of the section being read, in pieces, kept or omitted.
+    virtual void data(const uint8_t*, size_t) {}
+    // A whole section, after its block checksum.
+    virtual void section(const vbf_section&) {}
+    // The checksum of the whole data part, computed, and the file's length.
+    virtual void checksum(uint32_t, uint64_t) {}
+    // The conversion stops at this offset; its message has been printed.
+    virtual void failed(uint64_t) {}
+
+protected:
+    ~vbf_observer() = default;
+};
+
 // Converts the VBF file `path` and writes its image to `out`. Returns 0 and
 // fills in `image` on success; prints its own message to `messages` and
 // returns -1 on any failure (`out` then holds what was written up to there).
-int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE* messages = stdout);
+// An `observer` is told what is read as it is read.
+int vbf_process(const char* path, image_output& out, vbf_image& image, std::FILE* messages = stdout,
+                vbf_observer* observer = nullptr);
 
 // The same into a stream: appends the image at the current position of
 // `out` (a `stream_output` up to `limit`) and stores the file checksum

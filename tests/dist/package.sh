@@ -18,10 +18,10 @@ fail() { echo "$*"; failures=$((failures + 1)); }
 # looks: vendor-completions for the distribution's packages under /usr,
 # site-functions under any other prefix.
 files="bin/vendrak bin/vendrak-inspect bin/vendrak-check
-share/man/man1/vendrak.1 share/man/man1/vendrak-inspect.1 share/man/man1/vendrak-check.1
-share/man/man5/vendrak-script.5
+share/man/man1/vendrak.1.gz share/man/man1/vendrak-inspect.1.gz share/man/man1/vendrak-check.1.gz
+share/man/man5/vendrak-script.5.gz share/doc/vendrak/copyright share/doc/vendrak/changelog.gz
 share/doc/vendrak/README.md share/doc/vendrak/language.md share/doc/vendrak/limits.md
-share/doc/vendrak/LICENSE share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
+share/doc/vendrak/CHANGELOG.md share/doc/vendrak/examples/README.md
 share/doc/vendrak/examples/flash_job.vsc share/doc/vendrak/examples/key_menu.vsc
 share/doc/vendrak/examples/diagnostic_session.vsc share/doc/vendrak/examples/logging_loop.vsc
 share/doc/vendrak/examples/sbl.vbf share/doc/vendrak/examples/app.vbf share/doc/vendrak/examples/cal.vbf
@@ -30,7 +30,12 @@ share/bash-completion/completions/vendrak-check
 share/vim/vimfiles/ftdetect/vsc.vim share/vim/vimfiles/syntax/vsc.vim share/vim/vimfiles/ftplugin/vsc.vim
 share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim share/nvim/site/ftdetect/vsc.vim"
 # The language server, where the build has it (it needs nlohmann-json).
-[ -x "$build/vendrak-lsp" ] && files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1"
+[ -x "$build/vendrak-lsp" ] &&
+    files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1.gz share/bash-completion/completions/vendrak-lsp"
+[ -x "$build/vendrak-fmt" ] && files="$files bin/vendrak-fmt share/man/man1/vendrak-fmt.1.gz
+share/bash-completion/completions/vendrak-fmt"
+files="$files bin/vendrak-vbf share/man/man1/vendrak-vbf.1.gz share/man/man5/vbf.5.gz
+share/bash-completion/completions/vendrak-vbf"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
@@ -55,6 +60,7 @@ for field in Maintainer Description Depends; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the .deb has no $field"
 done
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "Depends lacks the C library: $(dpkg-deb -f "$deb" Depends)"
+[ "$(dpkg-deb -f "$deb" Recommends)" = bash-completion ] || fail "the .deb does not recommend bash-completion"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -72,18 +78,29 @@ grep -q '^Script Size:' "$work/out" || fail "no summary line: $(cat "$work/out")
 (cd "$work/job" && "$root/usr/bin/vendrak-check" *.vsc >"$work/out" 2>&1) && [ ! -s "$work/out" ] ||
     fail "the unpacked vendrak-check does not find the examples clean: $(cat "$work/out")"
 
+# The Debian changelog's newest entry is this version; the copyright file
+# is in the machine-readable format.
+zcat "$root/usr/share/doc/vendrak/changelog.gz" | head -1 | grep -q "^vendrak ($version) " ||
+    fail "the changelog does not begin with version $version"
+head -1 "$root/usr/share/doc/vendrak/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+    fail "the copyright file is not machine-readable"
+
 # One version: usage banner, maker tag in the trailer, inspector.
 "$root/usr/bin/vendrak" 2>&1 | grep -qxF "VENDRAK Compiler Version $version" || fail "usage banner lacks $version"
 [ "$(tail -c 16 "$work/job/job.bin" | tr -d '\0')" = "VENDRAK v$version" ] || fail "maker tag is not VENDRAK v$version"
 "$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
 "$root/usr/bin/vendrak-check" --version | grep -qxF "vendrak-check $version" || fail "vendrak-check --version lacks $version"
+"$root/usr/bin/vendrak-vbf" --version | grep -qxF "vendrak-vbf $version" || fail "vendrak-vbf --version lacks $version"
+"$root/usr/bin/vendrak-vbf" verify -q "$work"/job/*.vbf >"$work/out" 2>&1 ||
+    fail "the unpacked vendrak-vbf rejects the examples' VBF files: $(cat "$work/out")"
 if [ -x "$build/vendrak-lsp" ]; then
     "$root/usr/bin/vendrak-lsp" --version | grep -qxF "vendrak-lsp $version" || fail "vendrak-lsp --version lacks $version"
 fi
 
 for page in "$root"/usr/share/man/man*/*; do
     text=$(mandoc -T ascii "$page" 2>&1 | sed -e 's/.\x08//g')
-    grep -q '^NAME' <<<"$text" && grep -q "$(basename "${page%.*}") -" <<<"$text" ||
+    name=$(basename "$page" .gz)
+    grep -q '^NAME' <<<"$text" && grep -q "${name%.*} -" <<<"$text" ||
         fail "$(basename "$page") does not render: $(head -3 <<<"$text")"
 done
 

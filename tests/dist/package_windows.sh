@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Packages the Windows build as a .zip, checks that it holds the programs,
-# the documents and the examples, that the programs need no DLL beside
-# Windows' own, and then uses it as a workshop PC would: unpacks it, compiles
-# the bundled example with the unpacked vendrak.exe under Wine and verifies
-# the container with the unpacked vendrak-inspect.exe. (That the .exe files
-# make the containers the Linux build makes, every e2e case shows under Wine.)
+# the documents, the man pages and the examples, that the programs need no
+# DLL beside Windows' own, and then uses it as a workshop PC would: unpacks
+# it, compiles the bundled example with the unpacked vendrak.exe under Wine,
+# verifies the container with the unpacked vendrak-inspect.exe and checks
+# the examples with the unpacked vendrak-check.exe. (That the .exe files
+# make the containers and findings the Linux build makes, the e2e cases and
+# check_compare.sh show under Wine.)
 # Usage: package_windows.sh WINDOWS_BUILD_DIR
 # (WINEPREFIX and WINEDEBUG as `make test-windows` sets them)
 set -u
@@ -22,15 +24,17 @@ zip=$work/pkg/vendrak-$version-Windows-x86_64.zip
 (cd "$work" && cmake -E tar xf "$zip") || { fail "cannot unpack $zip"; exit 1; }
 root=$work/vendrak-$version-Windows-x86_64
 
-for file in vendrak.exe vendrak-inspect.exe README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
-    examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
+programs="vendrak.exe vendrak-inspect.exe vendrak-check.exe vendrak-lsp.exe vendrak-fmt.exe vendrak-vbf.exe"
+for file in $programs README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
+    docs/man/vendrak.1.html docs/man/vendrak-inspect.1.html docs/man/vendrak-check.1.html \
+    docs/man/vendrak-lsp.1.html docs/man/vendrak-fmt.1.html docs/man/vendrak-script.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
     examples/logging_loop.vsc examples/sbl.vbf examples/app.vbf examples/cal.vbf; do
     [ -f "$root/$file" ] || fail "$file missing from the .zip"
 done
 
 # Linked statically: no DLL of the compiler's runtime (libstdc++, libgcc,
 # winpthread) has to travel with the programs.
-for exe in vendrak.exe vendrak-inspect.exe; do
+for exe in $programs; do
     dlls=$(x86_64-w64-mingw32-objdump -p "$root/$exe" | sed -n 's/^\s*DLL Name: //p')
     [ -n "$dlls" ] || fail "$exe: no import table found"
     for dll in $dlls; do
@@ -48,8 +52,15 @@ grep -Eq $'^Script Size:[0-9]+, File Size:[0-9]+, CRC:0x[0-9A-F]{8}\r$' "$work/o
     fail "no summary line with CR LF: $(cat -A "$work/out")"
 (cd "$work/job" && wine "$root/vendrak-inspect.exe" -q job.bin </dev/null >"$work/inspect" 2>&1) ||
     fail "vendrak-inspect.exe rejects the container: $(cat "$work/inspect")"
-wine "$root/vendrak-inspect.exe" --version </dev/null | grep -q "^vendrak-inspect $version"$'\r$' ||
-    fail "vendrak-inspect.exe --version does not say $version"
+for program in vendrak-inspect vendrak-check vendrak-lsp vendrak-vbf; do
+    wine "$root/$program.exe" --version </dev/null | grep -q "^$program $version"$'\r$' ||
+        fail "$program.exe --version does not say $version"
+done
+(cd "$work/job" && wine "$root/vendrak-check.exe" flash_job.vsc key_menu.vsc diagnostic_session.vsc logging_loop.vsc \
+    </dev/null >"$work/check" 2>&1) && [ ! -s "$work/check" ] ||
+    fail "vendrak-check.exe does not find the examples clean: $(cat "$work/check")"
+(cd "$work/job" && wine "$root/vendrak-vbf.exe" verify -q sbl.vbf app.vbf cal.vbf </dev/null >"$work/vbf" 2>&1) &&
+    [ ! -s "$work/vbf" ] || fail "vendrak-vbf.exe does not find the examples' VBF files sound: $(cat "$work/vbf")"
 
 [ $failures = 0 ] && echo "package_windows: all checks passed"
 exit $((failures > 0))

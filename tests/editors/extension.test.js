@@ -12,7 +12,9 @@ const manifest = JSON.parse(fs.readFileSync(path.join(extension, 'package.json')
 
 test('the manifest names files that exist, one language and the project version', () => {
   const { languages, grammars } = manifest.contributes;
-  const files = [manifest.main, ...languages.map((l) => l.configuration), ...grammars.map((g) => g.path)];
+  // The manifest's main is the bundle `npm run bundle` makes of extension.js.
+  assert.equal(manifest.main, './dist/extension.js');
+  const files = ['extension.js', ...languages.map((l) => l.configuration), ...grammars.map((g) => g.path)];
   assert.deepEqual(files.filter((f) => !fs.existsSync(path.join(extension, f))), []);
   assert.deepEqual(grammars.map((g) => g.language), languages.map((l) => l.id));
   for (const g of grammars) {

@@ -33,6 +33,25 @@ constexpr std::array<warning_info, warning_count> table = {{
     {"flash-name", "names of programmed files that do not end in .vbf"},
     {"vbf-path", "VBF files beside the script that vendrak looks for in the current directory"},
     {"block-checksum", "uncompressed VBF sections whose block checksum is not the CRC-16 of their data"},
+    {"unclosed-comment", "a /* comment that runs to the end of the file"},
+    {"line-end", "carriage returns without a line feed, over which a ; comment runs on"},
+    {"string-lines", "strings that run on over several lines"},
+    {"screen-text", "tabs, control characters and a typed \\n in screen texts"},
+    {"return-without-gosub", "a RETURN that the script can reach without a GOSUB"},
+    {"gosub-return", "a GOSUB whose subroutine never reaches a RETURN"},
+    {"goto-into-block", "a GOTO into an IF or DO block from outside it"},
+    {"endless-loop", "a loop whose condition reads nothing that the loop changes"},
+    {"constant-condition", "an IF or WHILE condition whose result is known beforehand"},
+    {"unset", "KEY, TIME or a variable read before any statement sets it"},
+    {"order", "network statements before any NET, LOG ADD before any LOG NEW"},
+    {"slice-range", "slices on screens, in logs and in VAR past byte 255 or with a length conditions refuse"},
+    {"never-true", "comparisons that can never hold, or always hold, whatever the response"},
+    {"divide-by-zero", "a VAR division by the constant 0"},
+    {"bar-limits", "bar limits whose low limit is not below the high one"},
+    {"vin-length", "a VIN_VERIFY text that is not 17 characters"},
+    {"empty-request", "a WRITE or REQUEST with no bytes"},
+    {"read-reply", "a READ SID that cannot be the reply to the request just sent"},
+    {"redefine", "a DEFINE name given a second, different value"},
 }};
 
 // "[12] Error: text\n" gives "text", "[12] INTERNAL ERROR: text\n" gives
@@ -136,6 +155,38 @@ std::optional<warning> warning_named(std::string_view name) {
     return std::nullopt;
 }
 
+std::string printable(std::string_view text) {
+    std::string out;
+    const auto length = [&](size_t at) -> size_t {  // of the printable UTF-8 character at `at`, or 0
+        const auto b = static_cast<unsigned char>(text[at]);
+        if (b >= 0x20 && b < 0x7F) return 1;
+        const size_t n = (b & 0xE0) == 0xC0 && b >= 0xC2 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 && b <= 0xF4 ? 4 : 0;
+        if (n == 0 || at + n > text.size()) return 0;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+        if (text.substr(at, n) == "\xEF\xBB\xBF") return 0;  // a byte-order mark
+        if (n == 2 && static_cast<unsigned char>(text[at + 1]) < 0xA0 && b == 0xC2) return 0;  // C1 controls
+        return n;
+    };
+    for (size_t i = 0; i < text.size();) {
+        if (const size_t n = length(i); n != 0) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        size_t run = 1;
+        while (i + run < text.size() && text[i + run] == text[i]) ++run;
+        out += format("\\x%02X", static_cast<unsigned char>(text[i]));
+        if (run > 3) {
+            out += format(" (%zu times)", run);
+        } else {
+            run = 1;
+        }
+        i += run;
+    }
+    return out;
+}
+
 std::vector<finding> findings::take() {
     std::stable_sort(found_.begin(), found_.end(), [](const finding& a, const finding& b) {
         if (a.line != b.line) return a.line < b.line;
@@ -149,19 +200,22 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     findings out(options);
     script_positions positions;
     script tree;
+    const raw_script raw = read_raw(text);
     try {
         tree = parse_script_text(text, &positions);
     } catch (const fatal_error& e) {
         // The first parse error ends the script: what follows it is not read.
-        out.error(parse_error_at(e.message(), positions), script_message(e.message()));
+        note_parse_error(text, raw, out.error(parse_error_at(e.message(), positions), script_message(e.message())));
         warn_encoding(text, nullptr, out);
+        warn_text(text, raw, out);
         return out.take();
     }
     warn_encoding(text, &positions.tokens.back(), out);
+    warn_text(text, raw, out);
 
     // Every error of the validator and of program assembly: the validator's
     // first of each statement, then the block and label errors.
-    const parsed_script p{text, name, tree, positions};
+    const parsed_script p{text, name, tree, positions, &raw};
     collect_all errors;
     validate_script(tree, errors);
     const size_t invalid = errors.found.size();
@@ -170,15 +224,21 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     for (const diagnostic& d : errors.found) {
         const std::string message = script_message(d.message);
         const statement_layout layout = lay_out(tree, positions, d.statement);
-        out.error(p.at(layout.part(faulty_part(tree.commands[d.statement], message))), message);
+        finding& f = out.error(p.at(layout.part(faulty_part(tree.commands[d.statement], message))), message);
+        note_script_error(p, raw, d.statement, f);
     }
 
     warn_numbers(p, out);
     warn_blocks(p, out);
     warn_statements(p, out);
     warn_defines(p, out);
+    warn_values(p, out);
+    warn_redefines(raw, out);
     // The jumps are all in place only when program assembly found nothing.
-    if (errors.found.size() == invalid) warn_unreachable(p, prog, out);
+    if (errors.found.size() == invalid) {
+        warn_unreachable(p, prog, out);
+        warn_flow(p, out);
+    }
     if (options.vbf_checks) check_vbf_files(p, options, out);
     return out.take();
 }
@@ -192,7 +252,8 @@ checked_script check_file(const std::string& path, const check_options& options)
         size_t n;
         while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) checked.text.append(buffer, n);
     } else {
-        checked.findings.push_back({0, 0, severity::error, warning{}, format("Cannot open \"%s\" script file", path.c_str())});
+        checked.findings.push_back(
+            {0, 0, severity::error, warning{}, format("Cannot open \"%s\" script file", path.c_str()), {}, {}});
         return checked;
     }
     checked.findings = check_script(checked.text, path, options);

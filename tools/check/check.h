@@ -37,8 +37,27 @@ enum class warning : uint8_t {
     flash_name,
     vbf_path,
     block_checksum,
+    unclosed_comment,
+    line_end,
+    string_lines,
+    screen_text,
+    return_without_gosub,
+    gosub_return,
+    goto_into_block,
+    endless_loop,
+    constant_condition,
+    unset,
+    order,
+    slice_range,
+    never_true,
+    divide_by_zero,
+    bar_limits,
+    vin_length,
+    empty_request,
+    read_reply,
+    redefine,
 };
-constexpr size_t warning_count = static_cast<size_t>(warning::block_checksum) + 1;
+constexpr size_t warning_count = static_cast<size_t>(warning::redefine) + 1;
 
 struct warning_info {
     std::string_view name;     // as in -Wname
@@ -50,6 +69,21 @@ std::span<const warning_info, warning_count> warning_table();
 std::string_view name_of(warning w);
 std::optional<warning> warning_named(std::string_view name);
 
+// Another place a finding points at: the cause of an error, or where what it
+// names is defined, with what to write there.
+struct note {
+    uint32_t line = 0;    // as finding::line
+    uint32_t column = 0;  // as finding::column
+    std::string message;  // e.g. "string opened here is never closed", "did you mean GOSUB?"
+};
+
+// One change of the text: bytes from (line, column) up to, not including,
+// (end_line, end_column) become `text` (lines from 1, byte columns from 1).
+struct edit {
+    uint32_t line = 0, column = 0, end_line = 0, end_column = 0;
+    std::string text;
+};
+
 struct finding {
     uint32_t line = 0;    // counting from 1; 0: the file as a whole
     uint32_t column = 0;  // bytes from the start of the line, counting from 1
@@ -58,6 +92,8 @@ struct finding {
     // Errors: the text `vendrak` prints, without the "[line] Error: " that
     // begins a script message or the "ERROR: " of a VBF message.
     std::string message;
+    std::vector<note> notes;
+    std::vector<edit> fix;  // the one mechanical fix, when the finding has one; empty otherwise
 };
 
 struct check_options {
@@ -82,5 +118,10 @@ struct checked_script {
 };
 
 checked_script check_file(const std::string& path, const check_options& options);
+
+// `text` as one line of printable text: control characters, bytes that are
+// not UTF-8 and byte-order marks become \xNN; a run of more than three of
+// one such byte is written once with its count ("\xFF (1021 times)").
+std::string printable(std::string_view text);
 
 }  // namespace vendrak::check

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "check/raw_text.h"
 #include "common/fatal.h"
 #include "compile/compile.h"
 #include "parser/parser.h"
@@ -20,16 +21,19 @@ public:
 
     bool enabled(warning w) const { return options_.enabled.test(static_cast<size_t>(w)); }
 
-    void error(token_position at, std::string message) {
-        found_.push_back({at.line, at.column, severity::error, warning{}, std::move(message)});
+    // vendrak's message, shown printable.
+    finding& error(token_position at, const std::string& message) {
+        return found_.emplace_back(finding{at.line, at.column, severity::error, warning{}, printable(message), {}, {}});
     }
 
-    void warn(warning w, token_position at, const char* fmt, ...) VENDRAK_PRINTF(4, 5) {
-        if (!enabled(w)) return;
+    // The warning made, for its notes and fix; null when it is turned off.
+    finding* warn(warning w, token_position at, const char* fmt, ...) VENDRAK_PRINTF(4, 5) {
+        if (!enabled(w)) return nullptr;
         std::va_list args;
         va_start(args, fmt);
-        found_.push_back({at.line, at.column, severity::warning, w, vformat(fmt, args)});
+        finding& f = found_.emplace_back(finding{at.line, at.column, severity::warning, w, vformat(fmt, args), {}, {}});
         va_end(args);
+        return &f;
     }
 
     // Sorted by place; findings at one place keep the order they were made in.
@@ -47,11 +51,18 @@ struct parsed_script {
     std::string_view name;
     const script& tree;
     const script_positions& positions;
+    const raw_script* raw = nullptr;  // the words as written, for fixes that edit them
 
     token_position at(uint32_t token) const { return positions.tokens[token]; }
     std::string_view token(uint32_t token) const { return positions.text(token); }
     // The first token of a statement.
     uint32_t first(size_t statement) const { return positions.statements[statement].first; }
+    // Whether `token` stands in the text as read (no DEFINE replaced it), so
+    // that a fix may edit it there.
+    bool written(uint32_t token) const {
+        const raw_word* w = raw == nullptr ? nullptr : word_at(*raw, at(token));
+        return w != nullptr && w->text == this->token(token);
+    }
 };
 
 // Warnings read from the tree and the tokens (script_warnings.cpp).
@@ -65,6 +76,21 @@ void warn_defines(const parsed_script& p, findings& out);
 void warn_encoding(std::string_view text, const token_position* end, findings& out);
 // Statements that no path of the compiled program reaches.
 void warn_unreachable(const parsed_script& p, const program& prog, findings& out);
+
+// Warnings about comments, strings and line ends as written (text_checks.cpp).
+void warn_text(std::string_view text, const raw_script& raw, findings& out);
+
+// Notes on an error of the parse, and on an error of the validator or of
+// program assembly about `statement` (error_notes.cpp).
+void note_parse_error(std::string_view text, const raw_script& raw, finding& f);
+void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f);
+
+// Warnings about values, requests and definitions (values.cpp).
+void warn_values(const parsed_script& p, findings& out);
+void warn_redefines(const raw_script& raw, findings& out);
+
+// Warnings about the whole program's flow (flow.cpp).
+void warn_flow(const parsed_script& p, findings& out);
 
 // Converts every VBF file the script programs, as `vendrak` would, and
 // checks what the conversion passes over (vbf_checks.cpp).

@@ -55,28 +55,57 @@ std::string_view severity_name(severity s) { return s == severity::error ? "erro
 
 // One line each: control characters would break the line a problem matcher
 // reads, so they are shown as \xNN.
+void put_escaped(std::string& line, std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+}
+
+std::string gnu_place(const std::string& file, uint32_t line, uint32_t column) {
+    char place[32] = "";
+    if (line != 0) std::snprintf(place, sizeof place, ":%u:%u", line, column);
+    return file + place + ": ";
+}
+
+// Each finding, then its notes as gcc prints them: "file:line:column: note: text".
 void write_gnu(std::FILE* out, const checked_script& s) {
     for (const finding& f : s.findings) {
-        char place[32] = "";
-        if (f.line != 0) std::snprintf(place, sizeof place, ":%u:%u", f.line, f.column);
-        std::string line = s.name;
-        line += place;
-        line += ": ";
+        std::string line = gnu_place(s.name, f.line, f.column);
         line += severity_name(f.level);
         line += ": ";
-        for (const char c : f.message) {
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
-                line += escaped;
-            } else {
-                line += c;
-            }
-        }
+        put_escaped(line, f.message);
         if (f.level == severity::warning) line += " [-W" + std::string(name_of(f.name)) + "]";
         line += '\n';
+        for (const note& n : f.notes) {
+            line += gnu_place(s.name, n.line, n.column) + "note: ";
+            put_escaped(line, n.message);
+            line += '\n';
+        }
         std::fwrite(line.data(), 1, line.size(), out);
     }
+}
+
+std::string json_notes(const finding& f) {
+    std::string text = "[";
+    for (const note& n : f.notes)
+        text += std::string(text.size() > 1 ? ", " : "") + "{\"line\": " + std::to_string(n.line) +
+                ", \"column\": " + std::to_string(n.column) + ", \"message\": " + json_string(n.message) + "}";
+    return text + "]";
+}
+
+std::string json_fix(const finding& f) {
+    std::string text = "[";
+    for (const edit& e : f.fix)
+        text += std::string(text.size() > 1 ? ", " : "") + "{\"line\": " + std::to_string(e.line) +
+                ", \"column\": " + std::to_string(e.column) + ", \"end_line\": " + std::to_string(e.end_line) +
+                ", \"end_column\": " + std::to_string(e.end_column) + ", \"text\": " + json_string(e.text) + "}";
+    return text + "]";
 }
 
 std::string json_object(const checked_script& s, const finding& f) {
@@ -85,7 +114,7 @@ std::string json_object(const checked_script& s, const finding& f) {
     return "  {\"file\": " + json_string(s.name) + ", \"line\": " + line + ", \"column\": " + column +
            ", \"severity\": \"" + std::string(severity_name(f.level)) + "\", \"name\": " +
            (f.level == severity::warning ? json_string(name_of(f.name)) : "null") +
-           ", \"message\": " + json_string(f.message) + "}";
+           ", \"message\": " + json_string(f.message) + ", \"notes\": " + json_notes(f) + ", \"fix\": " + json_fix(f) + "}";
 }
 
 // A file name as a URI reference: relative names stay relative, with every
@@ -120,8 +149,10 @@ public:
     uint32_t column(uint32_t line, uint32_t byte_column) const {
         if (line == 0 || line > line_starts_.size() || byte_column == 0) return std::max<uint32_t>(byte_column, 1);
         const size_t start = line_starts_[line - 1];
-        const size_t end = std::min(text_.size(), start + byte_column - 1);
-        uint32_t units = 1;
+        const size_t line_end = line < line_starts_.size() ? line_starts_[line] - 1 : text_.size();
+        const size_t end = std::min(line_end, start + byte_column - 1);
+        // A column past the line's end (an edit that appends) counts on.
+        uint32_t units = 1 + static_cast<uint32_t>(start + byte_column - 1 - end);
         for (size_t i = start; i < end;) {
             const size_t n = utf8_length(text_, i);
             units += n == 4 ? 2 : 1;
@@ -162,18 +193,48 @@ std::string sarif_head() {
            "      \"results\": [";
 }
 
-// One result; its rule is the warning, or "error" (rule 0).
+std::string sarif_region(const utf16_columns& columns, uint32_t line, uint32_t column) {
+    return "\"region\": {\"startLine\": " + std::to_string(line) +
+           ", \"startColumn\": " + std::to_string(columns.column(line, column)) + "}";
+}
+
+// One result; its rule is the warning, or "error" (rule 0). Notes become
+// related locations, the fix one SARIF fix of replacements.
 std::string sarif_result(const checked_script& s, const utf16_columns& columns, const finding& f) {
     const bool warned = f.level == severity::warning;
+    const std::string uri = json_string(uri_of(s.name));
     std::string text = "        {\"ruleId\": " + json_string(warned ? name_of(f.name) : error_rule) +
                        ", \"ruleIndex\": " + std::to_string(warned ? static_cast<size_t>(f.name) + 1 : 0) +
                        ", \"level\": \"" + std::string(severity_name(f.level)) + "\", \"message\": {\"text\": " +
                        json_string(f.message) + "}, \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": " +
-                       json_string(uri_of(s.name)) + "}";
-    if (f.line != 0)
-        text += ", \"region\": {\"startLine\": " + std::to_string(f.line) +
-                ", \"startColumn\": " + std::to_string(columns.column(f.line, f.column)) + "}";
-    return text + "}}]}";
+                       uri + "}";
+    if (f.line != 0) text += ", " + sarif_region(columns, f.line, f.column);
+    text += "}}]";
+    if (!f.notes.empty()) {
+        text += ", \"relatedLocations\": [";
+        for (size_t k = 0; k < f.notes.size(); ++k) {
+            const note& n = f.notes[k];
+            text += std::string(k ? ", " : "") + "{\"id\": " + std::to_string(k) +
+                    ", \"physicalLocation\": {\"artifactLocation\": {\"uri\": " + uri + "}";
+            if (n.line != 0) text += ", " + sarif_region(columns, n.line, n.column);
+            text += "}, \"message\": {\"text\": " + json_string(n.message) + "}}";
+        }
+        text += "]";
+    }
+    if (!f.fix.empty()) {
+        text += ", \"fixes\": [{\"description\": {\"text\": " + json_string(f.message) +
+                "}, \"artifactChanges\": [{\"artifactLocation\": {\"uri\": " + uri + "}, \"replacements\": [";
+        for (size_t k = 0; k < f.fix.size(); ++k) {
+            const edit& e = f.fix[k];
+            text += std::string(k ? ", " : "") + "{\"deletedRegion\": {\"startLine\": " + std::to_string(e.line) +
+                    ", \"startColumn\": " + std::to_string(columns.column(e.line, e.column)) +
+                    ", \"endLine\": " + std::to_string(e.end_line) +
+                    ", \"endColumn\": " + std::to_string(columns.column(e.end_line, e.end_column)) +
+                    "}, \"insertedContent\": {\"text\": " + json_string(e.text) + "}}";
+        }
+        text += "]}]}]";
+    }
+    return text + "}";
 }
 
 }  // namespace

@@ -39,7 +39,15 @@ bool beyond_32_bits(std::string_view t) {
     return negative ? magnitude > 0x80000000u : magnitude > 0x7FFFFFFFu;
 }
 
-void check_integer(const std::string& t, const number_read& n, token_position at, findings& out) {
+// A fix that writes `text` in place of the number's `length` bytes from `skip`.
+void replace_in(finding* f, token_position at, size_t skip, size_t length, std::string text) {
+    if (f == nullptr) return;
+    const auto from = at.column + static_cast<uint32_t>(skip);
+    f->fix.push_back({at.line, from, at.line, from + static_cast<uint32_t>(length), std::move(text)});
+}
+
+// `written`: the number stands in the text as read, so fixes may edit it.
+void check_integer(const std::string& t, const number_read& n, token_position at, bool written, findings& out) {
     int32_t value = 0;
     uint32_t unsigned_value = 0;
     const size_t used = n.as == number_read::unsigned_integer ? convert_uint(t, unsigned_value) : convert_int(t, value);
@@ -49,8 +57,11 @@ void check_integer(const std::string& t, const number_read& n, token_position at
     const long long shown = n.as == number_read::unsigned_integer ? static_cast<long long>(unsigned_value) : value;
 
     if (rest.size() >= 2 && rest[0] == '.' && is_digit(rest[1])) {
-        out.warn(warning::fraction, at, "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
-                 t.c_str(), shown);
+        finding* f = out.warn(warning::fraction, at,
+                              "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
+                              t.c_str(), shown);
+        // Dropping the fraction (and what follows it) keeps what the device gets.
+        if (written) replace_in(f, at, used, rest.size(), "");
     } else if (n.list_element && t.back() == ':') {
         out.warn(warning::trailing, at,
                  "\"%s\" is read as the number %lld of the list before it, not as a label; begin labels with a letter",
@@ -58,15 +69,21 @@ void check_integer(const std::string& t, const number_read& n, token_position at
     } else if (octal && (rest.empty() || is_digit(rest[0]))) {
         // A number the same in both bases (007) says what it means.
         if (decimal_value(digits) != static_cast<uint64_t>(shown < 0 ? -shown : shown)) {
-            if (rest.empty())
-                out.warn(warning::octal, at, "\"%s\" is octal, the number %lld: a leading 0 makes a number octal",
-                         t.c_str(), shown);
+            if (rest.empty()) {
+                finding* f = out.warn(warning::octal, at,
+                                      "\"%s\" is octal, the number %lld: a leading 0 makes a number octal", t.c_str(),
+                                      shown);
+                if (written) replace_in(f, at, 0, t.size(), std::to_string(shown));
+            }
             else
                 out.warn(warning::octal, at, "\"%s\" is read as %lld: a leading 0 makes it octal, and %c is no octal digit",
                          t.c_str(), shown, rest[0]);
         }
     } else if (!rest.empty()) {
-        out.warn(warning::trailing, at, "\"%s\" is read as %lld; \"%s\" is ignored", t.c_str(), shown, rest.c_str());
+        finding* f = out.warn(warning::trailing, at, "\"%s\" is read as %lld; \"%s\" is ignored", t.c_str(), shown,
+                              rest.c_str());
+        // A unit (2s, 500ms) goes; "5-1" was meant as a sum, which a fix cannot tell.
+        if (written && rest[0] != '-' && rest[0] != '.') replace_in(f, at, used, rest.size(), "");
     }
 
     if (n.as != number_read::unsigned_integer && beyond_32_bits(t.substr(0, used))) {
@@ -87,12 +104,14 @@ void check_number(const parsed_script& p, const number_read& n, findings& out) {
     if (t.empty()) return;
     if (n.as == number_read::floating) {
         const size_t used = float_prefix(t);
-        if (used < t.size())
-            out.warn(warning::trailing, p.at(n.token), "\"%s\" is read as %s; \"%s\" is ignored", t.c_str(),
-                     t.substr(0, used).c_str(), t.c_str() + used);
+        if (used < t.size()) {
+            finding* f = out.warn(warning::trailing, p.at(n.token), "\"%s\" is read as %s; \"%s\" is ignored",
+                                  t.c_str(), t.substr(0, used).c_str(), t.c_str() + used);
+            if (p.written(n.token) && t[used] != '-') replace_in(f, p.at(n.token), used, t.size() - used, "");
+        }
         return;
     }
-    check_integer(t, n, p.at(n.token), out);
+    check_integer(t, n, p.at(n.token), p.written(n.token), out);
 }
 
 // FW_VERSION XX.YY: the part after the point is read as a number of its
@@ -140,6 +159,28 @@ bool has_multibyte_utf8(std::string_view t) {
     return false;
 }
 
+// Tabs and control characters take a cell each and show as the screen's
+// font has it; a typed \n is the two characters \ and n. (Line breaks of a
+// string over several lines are -Wstring-lines'.)
+void check_screen_text(std::string_view t, token_position at, findings& out) {
+    if (const size_t i = t.find("\\n"); i != t.npos) {
+        out.warn(warning::screen_text, at,
+                 "\\n is no line break on a screen: it shows \\ and n; write the next row with a statement of its own");
+        return;
+    }
+    for (const char c : t) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == '\t') {
+            out.warn(warning::screen_text, at, "this text holds a tab: the screen shows it as one cell, not as blanks up to a tab stop");
+            return;
+        }
+        if ((b < 0x20 && b != '\n' && b != '\r') || b == 0x7F) {
+            out.warn(warning::screen_text, at, "this text holds the control character 0x%02X: the screen shows it as one cell", b);
+            return;
+        }
+    }
+}
+
 // A text on a screen that fits the screen but not the rest of its row runs
 // on into the next rows.
 void check_screen(const parsed_script& p, size_t i, const command& c, const screen_form& f, findings& out) {
@@ -147,8 +188,12 @@ void check_screen(const parsed_script& p, size_t i, const command& c, const scre
     const int64_t width = c.kind == CMD_HUD ? 32 : 16;
     const int64_t length = f.expr.length;
     const token_position at = p.at(lay_out(p.tree, p.positions, i).part(3));
-    if (f.expr.kind == EXPR_STRING && has_multibyte_utf8(p.tree.text(f.expr.text())))
-        out.warn(warning::encoding, at, "this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen");
+    if (f.expr.kind == EXPR_STRING) {
+        const std::string_view shown = p.tree.text(f.expr.text());
+        if (has_multibyte_utf8(shown))
+            out.warn(warning::encoding, at, "this text holds characters of several bytes (UTF-8): each byte takes a cell of the screen");
+        check_screen_text(shown, at, out);
+    }
     if (f.row < 1 || f.row > 8 || f.column < 1 || f.column > width || length <= 0) return;
     const int64_t start = (f.row - 1) * width + (f.column - 1);
     if (start + length > 8 * width) return;  // off screen: the validator's error

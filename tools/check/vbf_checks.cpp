@@ -1,8 +1,7 @@
 // The VBF files a script programs, converted as `vendrak` converts them but
-// into a reader that keeps nothing: the converter's own checks (open,
+// into an output that keeps nothing: the converter's own checks (open,
 // header, sections, file checksum), the block checksum of every section the
 // image carries, and where the file is looked for.
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "check/findings.h"
 #include "check/layout.h"
 #include "common/file.h"
+#include "platform/platform.h"
 #include "vbf/crc16.h"
 #include "vbf/vbf.h"
 
@@ -22,13 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Reads a converted image as the converter writes it, in pieces of any
-// size: the text lines up to "data", then each section's 8 head bytes, its
-// data and its 2 block checksum bytes, and last "ENDOFVBF" (which stays an
-// unfinished head). Memory stays fixed whatever the size of the sections.
-class section_reader final : public image_output {
+// Follows the converter through the file: the data format and the CRC-16
+// of the data of every section the image carries, beside its block checksum.
+class section_reader final : public vbf_observer {
 public:
-    struct section {
+    struct checked {
         uint32_t start = 0;
         uint32_t length = 0;
         uint16_t stored = 0;
@@ -36,72 +34,17 @@ public:
     };
 
     uint32_t data_format_identifier = 0;
-    std::vector<section> sections;
+    std::vector<checked> sections;
 
-    void write(const uint8_t* data, size_t n) override {
-        while (n > 0) {
-            size_t used = 1;
-            switch (state_) {
-                case state::text: text_byte(*data); break;
-                case state::head:
-                    head_[fill_++] = *data;
-                    if (fill_ == head_.size()) start_section();
-                    break;
-                case state::data:
-                    used = std::min<size_t>(n, remaining_);
-                    crc_ = crc16_update(crc_, data, used);
-                    remaining_ -= static_cast<uint32_t>(used);
-                    if (remaining_ == 0) state_ = state::checksum;
-                    break;
-                case state::checksum:
-                    head_[fill_++] = *data;
-                    if (fill_ == 2) {
-                        current_.stored = static_cast<uint16_t>(head_[0] << 8 | head_[1]);
-                        current_.computed = crc_;
-                        sections.push_back(current_);
-                        state_ = state::head;
-                        fill_ = 0;
-                    }
-                    break;
-            }
-            data += used;
-            n -= used;
-        }
+    void header(const vbf_header& h, uint64_t, header_end) override { data_format_identifier = h.data_format_identifier; }
+    void data(const uint8_t* bytes, size_t n) override { crc_ = crc16_update(crc_, bytes, n); }
+    void section(const vbf_section& s) override {
+        if (s.kept) sections.push_back({s.address, s.length, s.block_checksum, crc_});
+        crc_ = 0xFFFF;
     }
 
 private:
-    enum class state { text, head, data, checksum };
-
-    void text_byte(uint8_t b) {
-        if (b != '\n') {
-            line_ += static_cast<char>(b);
-            return;
-        }
-        constexpr std::string_view key = "data_format_identifier=";
-        if (line_.starts_with(key)) data_format_identifier = static_cast<uint32_t>(std::strtoul(line_.c_str() + key.size(), nullptr, 16));
-        if (line_ == "data") state_ = state::head;
-        line_.clear();
-    }
-
-    void start_section() {
-        auto be32 = [&](size_t at) {
-            return static_cast<uint32_t>(head_[at]) << 24 | static_cast<uint32_t>(head_[at + 1]) << 16 |
-                   static_cast<uint32_t>(head_[at + 2]) << 8 | head_[at + 3];
-        };
-        current_ = {be32(0), be32(4), 0, 0};
-        remaining_ = current_.length;
-        crc_ = 0xFFFF;
-        fill_ = 0;
-        state_ = remaining_ == 0 ? state::checksum : state::data;
-    }
-
-    state state_ = state::text;
-    std::string line_;
-    std::array<uint8_t, 8> head_{};
-    size_t fill_ = 0;
-    uint32_t remaining_ = 0;
     uint16_t crc_ = 0xFFFF;
-    section current_;
 };
 
 // `vendrak` looks for a relative VBF file name in the directory it runs in,
@@ -161,14 +104,15 @@ void check_vbf_files(const parsed_script& p, const check_options& options, findi
 
         const bool moved = !options.vbf_directory.empty() && !fs::path(name).is_absolute();
         const std::string path = moved ? (fs::path(options.vbf_directory) / name).string() : name;
-        const file_ptr messages(std::tmpfile());
+        const file_ptr messages(vendrak::platform::temp_stream());
         if (!messages) {
             out.error(at, "Cannot check \"" + name + "\": no temporary file for the converter's messages");
             continue;
         }
         section_reader reader;
+        discard_output nothing;
         vbf_image image;
-        if (vbf_process(path.c_str(), reader, image, messages.get()) != 0) {
+        if (vbf_process(path.c_str(), nothing, image, messages.get(), &reader) != 0) {
             for (std::string m : messages_of(messages.get())) {
                 // Messages name the file as the script does.
                 if (const size_t at_path = m.find(path); moved && at_path != m.npos) m.replace(at_path, path.size(), name);
@@ -180,7 +124,7 @@ void check_vbf_files(const parsed_script& p, const check_options& options, findi
         // the block checksum of compressed data is not over the bytes the
         // file holds.
         if ((reader.data_format_identifier & 0xF0) != 0) continue;
-        for (const section_reader::section& s : reader.sections) {
+        for (const section_reader::checked& s : reader.sections) {
             if (s.stored == s.computed) continue;
             out.warn(warning::block_checksum, at,
                      "section at 0x%08X (%u bytes) of \"%s\": its block checksum is 0x%04X, the CRC-16 of its data is 0x%04X",

@@ -47,11 +47,12 @@ std::vector<check::finding> carry(const std::vector<flash_finding>& flash, std::
 
 void document::set_text(std::string new_text) {
     text = std::move(new_text);
+    ++generation;
     lines = text_index(text);
     words = scan_outline(text);
 }
 
-std::optional<size_t> document::offset_of(const json& p) const {
+std::optional<size_t> document::offset_in(const text_index& lines, const json& p) {
     const json& line = p.at("line");
     const json& character = p.at("character");
     if (!line.is_number_unsigned() || !character.is_number_unsigned())

@@ -41,6 +41,10 @@ struct document {
     outline words;
     std::vector<check::finding> script_findings;  // of the current text
     std::vector<flash_finding> flash_findings;    // of the last VBF check
+    // Counts the texts the document has held; `checked` is the one that
+    // script_findings are of.
+    uint64_t generation = 0;
+    uint64_t checked = UINT64_MAX;
 
     document() = default;
     document(const document&) = delete;
@@ -49,7 +53,8 @@ struct document {
     // Takes a new text: the line index and the outline follow it.
     void set_text(std::string new_text);
     // The byte offset of a position sent by the editor; none past the last line.
-    std::optional<size_t> offset_of(const json& position) const;
+    std::optional<size_t> offset_of(const json& position) const { return offset_in(lines, position); }
+    static std::optional<size_t> offset_in(const text_index& lines, const json& position);
     json range(size_t begin, size_t end) const;
 };
 

@@ -1,9 +1,11 @@
 // vendrak-lsp: the language server of vendrak scripts, on standard input
 // and output.
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include "lsp/server.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -41,16 +43,20 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Messages are framed by their length in bytes: no line-end translation.
+    vendrak::platform::binary_standard_streams();
     std::ios::sync_with_stdio(false);
-    vendrak::lsp::worker_thread checks;
-    vendrak::lsp::server server(std::cout, checks);
+    // The worker threads are never stopped: the process ends as soon as the
+    // session does, whatever check is running (a VBF check of a big flash
+    // file takes seconds), and nothing is written after the last message.
+    vendrak::lsp::worker_thread checks, flash_checks;
+    vendrak::lsp::server server(std::cout, checks, flash_checks);
     int status = 1;
     try {
         status = vendrak::lsp::serve(std::cin, server);
     } catch (const std::exception& e) {
         std::cerr << "vendrak-lsp: " << e.what() << "\n";
     }
-    // A VBF check still running ends before the server it reports to.
-    checks.stop();
-    return status;
+    server.close();
+    std::_Exit(status);
 }

@@ -59,11 +59,36 @@ std::string path_of(std::string_view uri) {
 
 const std::string& string_at(const json& object, const char* key) { return object.at(key).get_ref<const std::string&>(); }
 
+const json no_params = json::object();
+
 }  // namespace
+
+size_t nesting_depth(std::string_view body, size_t limit) {
+    size_t depth = 0, deepest = 0;
+    bool in_string = false;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (in_string) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+            if (deepest > limit) return deepest;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
 
 struct server::state {
     std::ostream& out;
-    background& jobs;
+    background& checks;
+    background& flash_checks;
     std::mutex mutex;
 
     enum class phase { starting, running, shutting_down, exited } now = phase::starting;
@@ -75,11 +100,19 @@ struct server::state {
     bool hierarchical_symbols = false;
     std::map<std::string, std::unique_ptr<document>, std::less<>> documents;
     // Background jobs made while a message is handled, submitted after.
-    std::vector<std::pair<std::string, std::function<void()>>> made_jobs;
+    struct job {
+        background* where;
+        std::string key;
+        std::function<void()> run;
+    };
+    std::vector<job> made_jobs;
+    // Set by close(): nothing is written any more.
+    bool closed = false;
 
-    state(std::ostream& o, background& b) : out(o), jobs(b) {}
+    state(std::ostream& o, background& c, background& f) : out(o), checks(c), flash_checks(f) {}
 
     void send(const json& message) {
+        if (closed) return;
         // Messages quote the script, which need not be valid UTF-8.
         const std::string body = message.dump(-1, ' ', false, json::error_handler_t::replace);
         out << "Content-Length: " << body.size() << "\r\n\r\n" << body;
@@ -102,8 +135,9 @@ struct server::state {
         const auto found = documents.find(string_at(params.at("textDocument"), "uri"));
         return found == documents.end() ? nullptr : found->second.get();
     }
-    void change(document& d, const json& changes);
+    void change(document& d, const json& params);
     void check(document& d);
+    void publish_held(const document& d);
     void check_flash_files(const document& d);
     void flash_checked(const std::string& uri, std::vector<flash_finding> found);
 };
@@ -123,7 +157,8 @@ void server::state::handle(const json& message) {
     if (const auto version = message.find("jsonrpc"); version == message.end() || *version != "2.0")
         return fail(id, invalid_request, "jsonrpc must be \"2.0\"");
     const std::string& method = message["method"].get_ref<const std::string&>();
-    const json params = message.value("params", json::object());
+    const auto found_params = message.find("params");
+    const json& params = found_params == message.end() ? no_params : *found_params;
     // A notification has no answer: the editor's log says what went wrong.
     auto refuse = [&](error_code code, const std::string& why) {
         if (has_id)
@@ -225,11 +260,7 @@ void server::state::notification(const std::string& method, const json& params) 
         documents[uri] = std::move(d);
     } else if (method == "textDocument/didChange") {
         // A change to a document that is not open has nothing to change.
-        if (document* d = find(params)) {
-            change(*d, params.at("contentChanges"));
-            d->version = params.at("textDocument").value("version", d->version + 1);
-            check(*d);
-        }
+        if (document* d = find(params)) change(*d, params);
     } else if (method == "textDocument/didSave") {
         if (const document* d = find(params)) check_flash_files(*d);
     } else if (method == "textDocument/didClose") {
@@ -241,36 +272,89 @@ void server::state::notification(const std::string& method, const json& params) 
 }
 
 // Each change is the whole text, or a range of it and what replaces it.
-void server::state::change(document& d, const json& changes) {
-    if (!changes.is_array()) throw invalid_params("contentChanges is a list");
-    for (const json& c : changes) {
-        const std::string& text = string_at(c, "text");
-        if (!c.contains("range")) {
-            d.set_text(text);
-            continue;
+// The changes are applied to a copy, which replaces the held text only when
+// all of them could be applied; a change older than the held text is
+// dropped. When a change is refused, the diagnostics of the text still held
+// are published again, since the editor shows a text the server does not
+// have, and the reason goes to the editor's log.
+void server::state::change(document& d, const json& params) {
+    try {
+        const json& version = params.at("textDocument").at("version");
+        if (!version.is_number_integer()) throw invalid_params("the version of a document is a whole number");
+        if (version.get<int64_t>() < d.version) {
+            notify("window/logMessage", {{"type", 3},
+                                         {"message", "textDocument/didChange: version " + version.dump() +
+                                                         " is older than the text held, version " +
+                                                         std::to_string(d.version) + ", and is ignored"}});
+            return;
         }
-        const size_t begin = d.offset_of(c.at("range").at("start")).value_or(d.text.size());
-        const size_t end = std::max(begin, d.offset_of(c.at("range").at("end")).value_or(d.text.size()));
-        std::string edited = d.text;
-        edited.replace(begin, end - begin, text);
-        d.set_text(std::move(edited));
+        const json& changes = params.at("contentChanges");
+        if (!changes.is_array()) throw invalid_params("contentChanges is a list");
+        std::string text = d.text;
+        for (const json& c : changes) {
+            if (!c.is_object()) throw invalid_params("a content change is an object");
+            const std::string& replacement = string_at(c, "text");
+            const auto range = c.find("range");
+            if (range == c.end()) {
+                text = replacement;
+                continue;
+            }
+            // Places past the end of the text are its end.
+            const text_index lines(text);
+            const size_t begin = document::offset_in(lines, range->at("start")).value_or(text.size());
+            const size_t end = std::max(begin, document::offset_in(lines, range->at("end")).value_or(text.size()));
+            text.replace(begin, end - begin, replacement);
+        }
+        d.version = version.get<int64_t>();
+        d.set_text(std::move(text));
+    } catch (...) {
+        publish_held(d);
+        throw;
     }
+    check(d);
 }
 
-// The checks of the script itself, on every change: quick for any script
-// that is typed by hand.
+// The diagnostics of the held text, unless a check of it is on its way.
+void server::state::publish_held(const document& d) {
+    if (d.checked == d.generation) notify("textDocument/publishDiagnostics", diagnostics(d));
+}
+
+// The checks of the script itself, after every change, in the background:
+// one check at a time, of the newest text. A check that ends after its text
+// has been replaced publishes nothing.
 void server::state::check(document& d) {
-    check::check_options options;
-    options.vbf_checks = false;
-    options.vbf_directory = root;
-    d.script_findings = check::check_script(d.text, d.path, options);
-    notify("textDocument/publishDiagnostics", diagnostics(d));
+    made_jobs.push_back({&checks, d.uri, [this, uri = d.uri, generation = d.generation, text = d.text, path = d.path,
+                                          directory = root] {
+        {
+            const std::lock_guard lock(mutex);
+            const auto d = documents.find(uri);
+            if (now != phase::running || d == documents.end() || d->second->generation != generation) return;
+        }
+        check::check_options options;
+        options.vbf_checks = false;
+        options.vbf_directory = directory;
+        std::vector<check::finding> found;
+        try {
+            found = check::check_script(text, path, options);
+        } catch (const std::exception& e) {
+            check::finding failure;
+            failure.message = "The script could not be checked: ";
+            failure.message += e.what();
+            found.push_back(std::move(failure));
+        }
+        const std::lock_guard lock(mutex);
+        const auto d = documents.find(uri);
+        if (now != phase::running || d == documents.end() || d->second->generation != generation) return;
+        d->second->script_findings = std::move(found);
+        d->second->checked = generation;
+        notify("textDocument/publishDiagnostics", diagnostics(*d->second));
+    }});
 }
 
 // The VBF checks take as long as reading the flash files: they run in the
 // background, on the text as it is now.
 void server::state::check_flash_files(const document& d) {
-    made_jobs.emplace_back(d.uri, [this, uri = d.uri, text = d.text, path = d.path, directory = root] {
+    made_jobs.push_back({&flash_checks, d.uri, [this, uri = d.uri, text = d.text, path = d.path, directory = root] {
         check::check_options options;
         options.vbf_directory = directory;
         std::vector<flash_finding> found;
@@ -285,7 +369,7 @@ void server::state::check_flash_files(const document& d) {
             found.push_back(std::move(failure));
         }
         flash_checked(uri, std::move(found));
-    });
+    }});
 }
 
 void server::state::flash_checked(const std::string& uri, std::vector<flash_finding> found) {
@@ -296,10 +380,11 @@ void server::state::flash_checked(const std::string& uri, std::vector<flash_find
     const auto d = documents.find(uri);
     if (d == documents.end() || (found.empty() && d->second->flash_findings.empty())) return;
     d->second->flash_findings = std::move(found);
-    notify("textDocument/publishDiagnostics", diagnostics(*d->second));
+    publish_held(*d->second);
 }
 
-server::server(std::ostream& out, background& jobs) : state_(std::make_unique<state>(out, jobs)) {}
+server::server(std::ostream& out, background& checks, background& flash_checks)
+    : state_(std::make_unique<state>(out, checks, flash_checks)) {}
 
 server::~server() = default;
 
@@ -307,14 +392,19 @@ void server::receive(std::string_view body) {
     decltype(state_->made_jobs) jobs;
     {
         const std::lock_guard lock(state_->mutex);
-        const json message = json::parse(body, nullptr, false);
-        if (message.is_discarded())
+        // The parser and the copies of a value recurse into its nesting:
+        // the depth is bounded before the text is parsed.
+        if (nesting_depth(body, deepest_nesting) > deepest_nesting) {
+            state_->fail(nullptr, invalid_request,
+                         "the message nests more than " + std::to_string(deepest_nesting) + " levels deep");
+        } else if (const json message = json::parse(body, nullptr, false); message.is_discarded()) {
             state_->fail(nullptr, parse_error, "the message is not JSON");
-        else
+        } else {
             state_->handle(message);
+        }
         jobs.swap(state_->made_jobs);
     }
-    for (auto& [key, job] : jobs) state_->jobs.submit(key, std::move(job));
+    for (auto& job : jobs) job.where->submit(job.key, std::move(job.run));
 }
 
 void server::unreadable(std::string_view why) {
@@ -325,6 +415,12 @@ void server::unreadable(std::string_view why) {
 bool server::exited() const {
     const std::lock_guard lock(state_->mutex);
     return state_->now == state::phase::exited;
+}
+
+void server::close() {
+    const std::lock_guard lock(state_->mutex);
+    state_->closed = true;
+    state_->out.flush();
 }
 
 int server::exit_status() const {

@@ -5,13 +5,22 @@
 // from the language manual, definitions and references of labels and
 // DEFINE names, the symbols of a script and completion.
 //
-// Messages are handled one at a time, in the order they come. The VBF
-// checks, which read every flash file a script programs, run on open and
-// save only, as background jobs, so that a big flash file never holds up
-// the answers while the script is typed.
+// Messages are handled one at a time, in the order they come. The checks
+// run as background jobs, so that answers never wait for them: the checks of
+// the script itself after every change, at most one per document at a time
+// (the text that comes while one runs is checked next, and a result for a
+// text that is no longer held is dropped, never published), and the VBF
+// checks, which read every flash file a script programs, on open and save
+// only, so that a big flash file never holds up the checks of the typing.
+//
+// Limits that keep a hostile or broken client from taking the server down:
+// a message body of at most `largest_body` bytes (a longer one is read past
+// and answered with an error) and JSON nested at most `deepest_nesting`
+// levels (deeper is refused before it is parsed).
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <iosfwd>
@@ -23,6 +32,14 @@
 #include <utility>
 
 namespace vendrak::lsp {
+
+constexpr size_t largest_body = size_t{16} << 20;
+constexpr size_t deepest_nesting = 64;
+
+// The deepest nesting of arrays and objects in the JSON text `body`, counted
+// up to `limit + 1`, without parsing it: brackets inside strings do not
+// count, and the text need not be valid.
+size_t nesting_depth(std::string_view body, size_t limit);
 
 // Where the server runs its background jobs.
 class background {
@@ -67,9 +84,11 @@ public:
 
 class server {
 public:
-    // Writes to `out`; the background must run no job of this server once
-    // the server is gone (stop a worker_thread first).
-    server(std::ostream& out, background& jobs);
+    // Writes to `out`; the checks of the scripts run on `checks`, the VBF
+    // checks on `flash_checks`. The backgrounds must run no job of this
+    // server once the server is gone (stop a worker_thread first).
+    server(std::ostream& out, background& checks, background& flash_checks);
+    server(std::ostream& out, background& jobs) : server(out, jobs, jobs) {}
     ~server();
     server(const server&) = delete;
     server& operator=(const server&) = delete;
@@ -84,6 +103,9 @@ public:
     // when a shutdown request came first, 1 otherwise.
     bool exited() const;
     int exit_status() const;
+    // Nothing more is written once this returns: for a process that ends
+    // at once, whatever its background jobs are doing.
+    void close();
 
 private:
     struct state;

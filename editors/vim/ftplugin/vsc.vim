@@ -10,4 +10,8 @@ let b:did_ftplugin = 1
 setlocal comments=:;,s1:/*,mb:*,ex:*/ commentstring=;\ %s
 setlocal formatoptions-=t formatoptions+=croql
 
-let b:undo_ftplugin = "setlocal comments< commentstring< formatoptions<"
+" gq formats through vendrak-fmt (gggqG: the whole script); a script that
+" vendrak refuses comes back unchanged, its error is not kept.
+setlocal formatprg=vendrak-fmt\ 2>/dev/null
+
+let b:undo_ftplugin = "setlocal comments< commentstring< formatoptions< formatprg<"

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The installer under Wine, in a fresh Wine prefix of its own, all silent:
+# installed, it lists vendrak once among the installed programs, puts its
+# folder once on the system PATH, a new cmd finds every program through the
+# PATH and the checker works on an installed example; uninstalled, it leaves
+# no installed file, no PATH entry and no entry in that list. Then an older
+# release is installed and this one over it: upgraded in place, listed once,
+# on the PATH once, and uninstalled as cleanly.
+# Usage: msi_test.sh MSI OLDER_MSI PREFIX_DIR VERSION PROGRAM...
+set -u
+msi=$(realpath "$1") older=$(realpath "$2") prefix=$3 version=$4
+shift 4
+programs=("$@")
+command -v wine >/dev/null || { echo "wine not found: skipped"; exit 77; }
+failures=0
+fail() { echo "$*"; failures=$((failures + 1)); }
+
+rm -rf "$prefix"
+mkdir -p "$prefix"
+export WINEPREFIX=$(realpath "$prefix") WINEDEBUG=-all
+wineboot --init >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
+wineserver -w
+dir="$WINEPREFIX/drive_c/Program Files/vendrak"
+win() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The registry as Wine writes it out once its server has ended: the number
+# of entries of the installation folder in the system PATH, and of vendrak
+# in the machine's list of installed programs.
+registry() { wineserver -k; wineserver -w; cat "$WINEPREFIX/system.reg"; }
+path_entries() {
+    sed -n 's/^"PATH"=str(2):"\(.*\)"$/\1/p' <<<"$1" | tr ';' '\n' | grep -ic 'program files\\\\vendrak'
+}
+listed() {
+    awk '/^\[/ { uninstall = /^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\/ }
+         uninstall && /^"DisplayName"="vendrak / { n++ } END { print n + 0 }' <<<"$1"
+}
+uninstalled() {  # what was done
+    local reg
+    wine msiexec /x "$(win "$msi")" /qn >/dev/null 2>&1 || fail "$1: the MSI does not uninstall"
+    reg=$(registry)
+    left=$(find "$dir" -type f 2>/dev/null)
+    [ -z "$left" ] || fail "$1: files left after uninstalling: $left"
+    [ "$(path_entries "$reg")" = 0 ] || fail "$1: the PATH still holds the folder after uninstalling"
+    [ "$(listed "$reg")" = 0 ] || fail "$1: vendrak is still listed among the installed programs"
+}
+
+# A fresh install.
+wine msiexec /i "$(win "$msi")" /qn >/dev/null 2>&1 || fail "the MSI does not install"
+reg=$(registry)
+[ "$(listed "$reg")" = 1 ] || fail "vendrak is listed $(listed "$reg") times among the installed programs"
+grep -q "^\"DisplayVersion\"=\"$version\"" <<<"$reg" || fail "the installed programs do not list version $version"
+[ "$(path_entries "$reg")" = 1 ] || fail "the PATH holds the folder $(path_entries "$reg") times"
+for program in "${programs[@]}"; do
+    [ -f "$dir/$program.exe" ] || fail "$program.exe is not installed"
+done
+for file in README.md LICENSE docs/language.md docs/man/vendrak.1.html examples/flash_job.vsc; do
+    [ -f "$dir/$file" ] || fail "$file is not installed"
+done
+
+# A new cmd, which reads the PATH from the registry, finds each program.
+for program in "${programs[@]}"; do
+    case $program in
+    vendrak) out=$(wine cmd /c "$program" </dev/null 2>&1); want="VENDRAK Compiler Version $version" ;;
+    *) out=$(wine cmd /c "$program --version" </dev/null 2>&1); want="$program $version" ;;
+    esac
+    grep -q "^$want" <<<"$out" || fail "cmd does not run $program through the PATH: $(head -2 <<<"$out")"
+done
+out=$(cd "$dir/examples" && wine cmd /c "vendrak-check flash_job.vsc key_menu.vsc" </dev/null 2>&1) ||
+    fail "the installed vendrak-check fails on the installed examples: $out"
+uninstalled "fresh install"
+
+# An upgrade in place: the older release, then this one over it. (Wine
+# leaves the `;` of a removed PATH entry behind, and its cmd stops searching
+# the PATH at an empty entry, so the programs are run by their full path
+# here.)
+wine msiexec /i "$(win "$older")" /qn >/dev/null 2>&1 || fail "the older MSI does not install"
+wine msiexec /i "$(win "$msi")" /qn >/dev/null 2>&1 || fail "the MSI does not install over the older one"
+reg=$(registry)
+[ "$(listed "$reg")" = 1 ] || fail "after the upgrade vendrak is listed $(listed "$reg") times among the installed programs"
+grep -q "^\"DisplayVersion\"=\"$version\"" <<<"$reg" || fail "after the upgrade the version listed is not $version"
+[ "$(path_entries "$reg")" = 1 ] || fail "after the upgrade the PATH holds the folder $(path_entries "$reg") times"
+out=$(wine "$dir/vendrak-check.exe" --version </dev/null 2>&1)
+grep -q "^vendrak-check $version" <<<"$out" || fail "after the upgrade vendrak-check.exe says $out"
+uninstalled "upgrade"
+
+wineserver -k
+[ $failures = 0 ] && echo "msi_test: all checks passed"
+exit $((failures > 0))

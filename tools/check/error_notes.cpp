@@ -1,0 +1,337 @@
+// Notes on vendrak's errors: where the cause stands and what to write there.
+// The error's own text stays vendrak's; the notes come after it.
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/findings.h"
+#include "check/layout.h"
+#include "check/raw_text.h"
+#include "parser/vocabulary.h"
+
+namespace vendrak::check {
+namespace {
+
+namespace words = vocabulary;
+
+char upper(char c) { return words::ascii_upper(c); }
+
+// The optimal string alignment distance (edits and swaps of neighbours),
+// given up past `limit`.
+size_t distance(std::string_view a, std::string_view b, bool fold, size_t limit) {
+    if (a.size() > b.size() + limit || b.size() > a.size() + limit || a.size() > 64 || b.size() > 64) return limit + 1;
+    const auto same = [&](char x, char y) { return fold ? upper(x) == upper(y) : x == y; };
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+            if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// The one candidate nearest to `word`: the same word in another letter
+// case first, then one or two edits away (one for short words); none when
+// two candidates are equally near.
+std::string_view nearest(std::string_view word, const std::vector<std::string_view>& candidates, bool fold) {
+    if (word.size() < 2) return {};
+    for (const std::string_view c : candidates)
+        if (!fold && words::same_word(c, word) && c != word) return c;
+    const size_t limit = word.size() <= 4 ? 1 : 2;
+    std::string_view best;
+    size_t best_distance = limit + 1;
+    bool tie = false;
+    for (const std::string_view c : candidates) {
+        const size_t d = distance(word, c, fold, limit);
+        if (d == 0) return {};
+        if (d < best_distance) {
+            best = c, best_distance = d, tie = false;
+        } else if (d == best_distance && c != best) {
+            tie = true;
+        }
+    }
+    return tie ? std::string_view() : best;
+}
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (upper(c) >= 'A' && upper(c) <= 'F'); }
+
+// A word that reads as a hexadecimal byte or number written without 0x:
+// F1, 7E0, 0AB; or with a trailing h (62h).
+std::string hex_spelling(std::string_view w) {
+    if (w.size() >= 2 && upper(w.back()) == 'H') w.remove_suffix(1);
+    if (w.empty() || w.size() > 8 || !std::all_of(w.begin(), w.end(), is_hex_digit)) return {};
+    if (std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; })) return {};
+    return "0x" + std::string(w);
+}
+
+std::vector<std::string_view> keywords() {
+    std::vector<std::string_view> k{words::define_keyword};
+    for (const words::statement& s : words::statements)
+        if (!s.keyword.empty()) k.push_back(s.keyword);
+    return k;
+}
+
+uint32_t end_column(token_position at, std::string_view word) { return at.column + static_cast<uint32_t>(word.size()); }
+
+void suggest(finding& f, token_position at, std::string_view written, std::string_view meant) {
+    f.notes.push_back({at.line, at.column, "did you mean " + std::string(meant) + "?"});
+    f.fix.push_back({at.line, at.column, at.line, end_column(at, written), std::string(meant)});
+}
+
+class noter {
+public:
+    noter(std::string_view text, const raw_script& raw) : text_(text), raw_(raw) {}
+
+    // The word written at `at`, when one begins there.
+    const raw_word* word_at(token_position at) const {
+        const auto it = std::lower_bound(raw_.words.begin(), raw_.words.end(), at, [](const raw_word& w, token_position p) {
+            return w.at.line != p.line ? w.at.line < p.line : w.at.column < p.column;
+        });
+        return it != raw_.words.end() && it->at == at ? &*it : nullptr;
+    }
+
+    const raw_word* word_before(const raw_word* w) const { return w == nullptr || w == raw_.words.data() ? nullptr : w - 1; }
+
+    // The DEFINE of `name` in force on `line`: the last one above it.
+    const raw_define* define_of(std::string_view name, uint32_t line) const {
+        const raw_define* found = nullptr;
+        for (const raw_define& d : raw_.defines) {
+            if (d.at.line >= line) break;
+            if (d.name.text == name) found = &d;
+        }
+        return found;
+    }
+
+    std::vector<std::string_view> define_names(uint32_t line) const {
+        std::vector<std::string_view> names;
+        for (const raw_define& d : raw_.defines)
+            if (d.at.line < line && !d.name.text.empty()) names.push_back(d.name.text);
+        return names;
+    }
+
+    // A word that a DEFINE stands for: the note points at the definition.
+    void defined_value(finding& f, token_position at, std::string_view read) {
+        const raw_word* w = word_at(at);
+        if (w == nullptr || w->text == read) return;
+        if (const raw_define* d = define_of(w->text, at.line))
+            f.notes.push_back({d->name.at.line, d->name.at.column,
+                               std::string(w->text) + " is defined here as " + std::string(d->value)});
+    }
+
+    // A string over several lines just before the word the parse stopped
+    // at: its closing quote is likely the one missing.
+    bool string_before(finding& f, token_position at) {
+        const raw_word* w = word_before(word_at(at));
+        if (w == nullptr || !w->text.starts_with('"')) return false;
+        for (const raw_string& s : raw_.strings) {
+            if (s.at != w->at || s.end.line == s.at.line) continue;
+            f.notes.push_back({s.at.line, s.at.column,
+                               "the string opened here runs on to line " + std::to_string(s.end.line) +
+                                   ": is its closing quote missing?"});
+            return true;
+        }
+        return false;
+    }
+
+    void never_closed(finding& f, token_position at) {
+        for (const raw_string& s : raw_.strings) {
+            if (s.at != at || s.closed) continue;
+            f.notes.push_back({at.line, at.column, "string opened here is never closed"});
+            const size_t start = line_start(at.line);
+            size_t end = text_.find('\n', start);
+            if (end == text_.npos) end = text_.size();
+            if (end > start && text_[end - 1] == '\r') --end;
+            const auto column = static_cast<uint32_t>(end - start + 1);
+            f.fix.push_back({at.line, column, at.line, column, "\""});
+        }
+    }
+
+    void unknown_command(finding& f, token_position at, std::string_view word) {
+        if (word == "/" && text_.substr(offset(at), 2) == "//") {
+            f.notes.push_back({at.line, at.column, "comments begin with ; (or stand between /* and */), not with //"});
+            f.fix.push_back({at.line, at.column, at.line, at.column + 2, ";"});
+            return;
+        }
+        const raw_word* before = word_before(word_at(at));
+        // A word of hexadecimal digits alone is a number when it has a digit
+        // or stands in a list of numbers.
+        const bool has_digit = std::any_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool in_list = before != nullptr && is_number_word(before->text);
+        if (const std::string hex = hex_spelling(word); !hex.empty() && (has_digit || in_list)) {
+            f.notes.push_back({at.line, at.column, "a hexadecimal number begins with 0x: write " + hex});
+            f.fix.push_back({at.line, at.column, at.line, end_column(at, word), hex});
+            return;
+        }
+        if (string_before(f, at)) return;
+        if (const std::string_view k = nearest(word, keywords(), true); !k.empty() && word.size() >= 3)
+            suggest(f, at, word, k);
+    }
+
+    void unknown_choice(finding& f, token_position at, std::string_view message, std::string_view word) {
+        // "Unknown LED <color>": the statement's slot so named.
+        const std::string_view rest = message.substr(8);
+        const size_t space = rest.find(' ');
+        if (space == rest.npos) return;
+        const cmd_kind kind = words::statement_kind(rest.substr(0, space));
+        if (kind == 0) return;
+        for (const words::choice* slot : words::statements[kind].choices) {
+            if (slot->slot != rest.substr(space + 1)) continue;
+            const std::vector<std::string_view> choices(slot->words.begin(), slot->words.end());
+            if (const std::string_view k = nearest(word, choices, true); !k.empty()) return suggest(f, at, word, k);
+            std::string all;
+            for (const std::string_view c : choices) all += (all.empty() ? "" : ", ") + std::string(c);
+            f.notes.push_back({at.line, at.column, "write one of " + all});
+            return;
+        }
+    }
+
+    void expected_number(finding& f, token_position at, std::string_view word) {
+        if (const std::string hex = hex_spelling(word); !hex.empty()) {
+            f.notes.push_back({at.line, at.column, "a hexadecimal number begins with 0x: write " + hex});
+            f.fix.push_back({at.line, at.column, at.line, end_column(at, word), hex});
+            return;
+        }
+        const raw_word* w = word_at(at);
+        if (w != nullptr && w->text == word) {
+            if (const std::string_view d = nearest(word, define_names(at.line), false); !d.empty())
+                return suggest(f, at, word, d);
+        }
+        defined_value(f, at, word);
+    }
+
+private:
+    static bool is_number_word(std::string_view w) {
+        return !w.empty() && ((w[0] >= '0' && w[0] <= '9') || w[0] == '-' || w[0] == '+');
+    }
+
+    size_t line_start(uint32_t line) const {
+        size_t at = 0;
+        for (uint32_t l = 1; l < line && at != text_.npos; ++l) {
+            at = text_.find('\n', at);
+            if (at != text_.npos) ++at;
+        }
+        return at == text_.npos ? text_.size() : at;
+    }
+    size_t offset(token_position at) const { return std::min(text_.size(), line_start(at.line) + at.column - 1); }
+
+    std::string_view text_;
+    const raw_script& raw_;
+};
+
+// Blocks pair up as program assembly pairs them, innermost first; the
+// indentation tells which block the author left open: an ENDIF (WHILE)
+// written at the column of an outer IF (DO) closes that one in the
+// author's mind, and every block opened inside it since is left open.
+std::optional<size_t> left_open(const parsed_script& p, cmd_kind open, cmd_kind close) {
+    struct block {
+        size_t statement;
+        uint32_t column;
+    };
+    std::vector<block> stack;
+    std::optional<size_t> suspect;
+    for (size_t i = 0; i < p.tree.commands.size(); ++i) {
+        const cmd_kind k = p.tree.commands[i].kind;
+        const uint32_t column = p.at(p.first(i)).column;
+        if (k == open) stack.push_back({i, column});
+        if (k != close || stack.empty()) continue;
+        size_t depth = 0;
+        while (depth < stack.size() && depth < 64 && stack[stack.size() - 1 - depth].column != column) ++depth;
+        if (depth == stack.size() || depth == 64) depth = 0;
+        if (depth > 0 && !suspect) suspect = stack[stack.size() - depth].statement;
+        stack.resize(stack.size() - 1 - depth);
+    }
+    if (suspect) return suspect;
+    if (!stack.empty()) return stack.back().statement;
+    return std::nullopt;
+}
+
+edit endif_for(const parsed_script& p, size_t open) {
+    const token_position opened = p.at(p.first(open));
+    const std::string line = std::string(opened.column - 1, ' ') + "ENDIF\n";
+    for (size_t k = open + 1; k < p.tree.commands.size(); ++k) {
+        const token_position at = p.at(p.first(k));
+        if (at.line == opened.line || at.column > opened.column) continue;
+        if (at.column == opened.column && p.tree.commands[k].kind == CMD_ELSE) continue;
+        // Only where the statement begins its line: the text before it is blanks.
+        return {at.line, 1, at.line, 1, line};
+    }
+    const auto lines = static_cast<uint32_t>(std::count(p.text.begin(), p.text.end(), '\n'));
+    const size_t last = p.text.rfind('\n');
+    const auto column = static_cast<uint32_t>(p.text.size() - (last == p.text.npos ? 0 : last + 1)) + 1;
+    return {lines + 1, column, lines + 1, column, (column > 1 ? "\n" : "") + line};
+}
+
+}  // namespace
+
+void note_parse_error(std::string_view text, const raw_script& raw, finding& f) {
+    noter n(text, raw);
+    const token_position at{f.line, f.column};
+    const std::string_view m = f.message;
+    const auto after = [&](std::string_view prefix) { return m.substr(prefix.size()); };
+    if (m.starts_with("Unknown command: ")) {
+        n.unknown_command(f, at, after("Unknown command: "));
+    } else if (m.starts_with("Unknown ")) {
+        const raw_word* w = n.word_at(at);
+        if (w != nullptr) n.unknown_choice(f, at, m, w->text);
+    } else if (m.starts_with("expected a number, but found: ")) {
+        n.expected_number(f, at, after("expected a number, but found: "));
+    } else if (m.starts_with("Token too long: ")) {
+        n.never_closed(f, at);
+    } else if (m.starts_with("expected ")) {
+        const raw_word* w = n.word_at(at);
+        if (w != nullptr) n.defined_value(f, at, "");
+        n.string_before(f, at);
+    }
+}
+
+void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f) {
+    noter n(p.text, raw);
+    const std::string_view m = f.message;
+    const token_position at{f.line, f.column};
+    const command& c = p.tree.commands[statement];
+    if (m.starts_with("Invalid label '")) {
+        std::vector<std::string_view> labels;
+        for (const command& l : p.tree.commands)
+            if (l.kind == CMD_LABEL) labels.push_back(p.tree.text(std::get<label_form>(l.form).name));
+        const std::string_view name = p.tree.text(std::get<label_form>(c.form).name);
+        const raw_word* w = n.word_at(at);
+        if (const std::string_view l = nearest(name, labels, false); !l.empty() && w != nullptr && w->text.starts_with(name))
+            suggest(f, at, name, l);
+        return;
+    }
+    const bool if_open = m == "Unterminated IF", do_open = m == "Unterminated DO";
+    if (if_open || do_open) {
+        const std::optional<size_t> open =
+            if_open ? left_open(p, CMD_IF, CMD_ENDIF) : left_open(p, CMD_DO, CMD_WHILE);
+        if (!open) return;
+        const token_position opened = p.at(p.first(*open));
+        // "ELSE IF": an IF on the line of an ELSE, right after it.
+        if (if_open && *open > 0 && p.tree.commands[*open - 1].kind == CMD_ELSE &&
+            p.at(p.first(*open - 1)).line == opened.line) {
+            const token_position else_at = p.at(p.first(*open - 1));
+            f.notes.push_back({else_at.line, else_at.column,
+                               "there is no ELSE IF: this IF opens a block of its own inside the ELSE, which needs its "
+                               "own ENDIF"});
+            return;
+        }
+        f.notes.push_back({opened.line, opened.column,
+                           if_open ? "this IF is never closed: add its ENDIF" : "this DO is never closed: add its WHILE"});
+        // The ENDIF goes before the first statement written left of the IF's
+        // block (an ELSE at the IF's column belongs to it), or at the end.
+        if (if_open) f.fix.push_back(endif_for(p, *open));
+        return;
+    }
+    const statement_layout layout = lay_out(p.tree, p.positions, statement);
+    for (const uint32_t part : layout.parts) {
+        if (p.at(part) != at) continue;
+        n.defined_value(f, at, p.token(part));
+        break;
+    }
+}
+
+}  // namespace vendrak::check
