@@ -8,6 +8,7 @@
 #   bench/statements.sh                 build Release into build-release, run, report
 #   bench/statements.sh DIR...          measure the programs in each build DIR instead
 #   STATEMENTS=200000 RUNS=5 bench/statements.sh
+#   SCRIPT_ONLY=/abs/dir bench/statements.sh build   only write big.vsc (and small.vbf) there
 #
 # STATEMENTS: statements of the script (default 1000000).
 # RUNS: runs of each command, interleaved (wc, then each build's compile);
@@ -89,6 +90,13 @@ BEGIN {
 }' >big.vsc
 ls -l big.vsc
 echo "words: $(wc -w <big.vsc), statements: $statements"
+# SCRIPT_ONLY=DIR (an absolute path): only make the script and its VBF
+# file, copied into DIR, and time nothing (the page's test uses them).
+if [ -n "${SCRIPT_ONLY:-}" ]; then
+    cp big.vsc "$SCRIPT_ONLY"/
+    [ ! -f small.vbf ] || cp small.vbf "$SCRIPT_ONLY"/
+    exit 0
+fi
 
 # Runs "$@" once under /usr/bin/time; sets wall, cpu (user + system) and
 # peak (KiB resident) of that run.

@@ -1,0 +1,336 @@
+// The page's tests, in headless Chromium (Debian's /usr/bin/chromium, never
+// a downloaded browser), against the page served on 127.0.0.1 and opened as
+// a file, compared with the native programs:
+//
+//   node web/test/run.mjs <page dir> <native build dir> <artefact dir>
+//
+// Prints each check and the budgets; exits 1 when any fails.
+import { chromium } from 'playwright-core';
+import { execFileSync, spawnSync } from 'node:child_process';
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import zlib from 'node:zlib';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
+const [pageDir, nativeDir, artefacts] = process.argv.slice(2).map((p) => path.resolve(p));
+const native = (name) => path.join(nativeDir, name);
+fs.mkdirSync(artefacts, { recursive: true });
+
+let failures = 0;
+function check(ok, what, detail = '') {
+    console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}${!ok && detail ? '\n' + detail : ''}`);
+    if (!ok) failures++;
+}
+function firstDifference(a, b) {
+    const n = Math.min(a.length, b.length);
+    let i = 0;
+    while (i < n && a[i] === b[i]) i++;
+    return `first difference at ${i} (lengths ${a.length}, ${b.length})\n  page:   ${JSON.stringify(String(a).slice(i, i + 120))}\n  native: ${JSON.stringify(String(b).slice(i, i + 120))}`;
+}
+
+// ---- The native programs, in a scratch directory holding the examples'
+// VBF files, standard input empty as for a batch run.
+
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vendrak-web-'));
+process.on('exit', () => fs.rmSync(scratch, { recursive: true, force: true }));
+const exampleDir = path.join(root, 'examples');
+for (const f of fs.readdirSync(exampleDir)) fs.copyFileSync(path.join(exampleDir, f), path.join(scratch, f));
+
+function run(program, args) {
+    const r = spawnSync(program, args, { cwd: scratch, input: '', maxBuffer: 1 << 30 });
+    return { status: r.status, out: r.stdout.toString('latin1'), err: r.stderr.toString('latin1') };
+}
+function nativeCompile(script, encrypt) {
+    fs.writeFileSync(path.join(scratch, 'job.vsc'), script);
+    fs.rmSync(path.join(scratch, 'job.out'), { force: true });
+    const r = run(native('vendrak'), [...(encrypt ? ['-a'] : []), '-v', '-o', 'job.out', 'job.vsc']);
+    const file = path.join(scratch, 'job.out');
+    return { ...r, container: fs.existsSync(file) ? fs.readFileSync(file) : null };
+}
+function nativeFindings(script) {
+    fs.writeFileSync(path.join(scratch, 'script.vsc'), script);
+    return JSON.parse(run(native('vendrak-check'), ['--format=json', 'script.vsc']).out);
+}
+
+// The bytes of a container that differ from run to run, masked as the e2e
+// tests mask them: the header's time and host address and the trailer's
+// CRC text, after the program part of an encrypted one is decrypted.
+const deviceKey = Buffer.from('3B915EC207D468AF1C73E04DB62985FA', 'hex');
+function comparable(bytes, encrypted) {
+    const b = Buffer.from(bytes);
+    if (b.length < 96) return b;
+    const decrypt = (from, to) => {
+        for (let at = from; at + 16 <= to; at += 16) {
+            const d = crypto.createDecipheriv('aes-128-ecb', deviceKey, null).setAutoPadding(false);
+            Buffer.concat([d.update(b.subarray(at, at + 16)), d.final()]).copy(b, at);
+        }
+    };
+    if (encrypted) {
+        decrypt(0, 64);
+        decrypt(64, Math.min(b.readUInt32LE(43), b.length - 32));
+    }
+    for (let at = 0; at < b.length; at++)
+        if ((at >= 5 && at < 19) || (at >= b.length - 28 && at < b.length - 18)) b[at] = 0x3f;
+    return b;
+}
+const maskSummary = (s) => s.replace(/CRC:0x[0-9A-F]{8}/g, 'CRC:0x????????');
+
+// ---- The page on 127.0.0.1, from a plain static server.
+
+const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+const server = http.createServer((req, res) => {
+    const name = decodeURIComponent(new URL(req.url, 'http://x').pathname).replace(/^\/$/, '/index.html');
+    const file = path.join(pageDir, path.normalize(name));
+    if (!file.startsWith(pageDir) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+        res.writeHead(404).end();
+        return;
+    }
+    res.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+    res.end(fs.readFileSync(file));
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+const pageUrl = `http://127.0.0.1:${server.address().port}/`;
+
+const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vendrak-web-chromium-'));
+const browser = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    acceptDownloads: true,
+    viewport: { width: 1400, height: 900 },
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+
+// Every request of a page after its load is a failure: the page works
+// offline.
+async function openPage(url) {
+    const page = await browser.newPage();
+    const context = page;
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(String(e)));
+    page.on('console', (m) => m.type() === 'error' && errors.push(m.text()));
+    let loaded = false;
+    const lateRequests = [];
+    page.on('request', (r) => loaded && !r.url().startsWith('blob:') && !r.url().startsWith('data:') &&
+        lateRequests.push(r.url()));
+    // When the first diagnostic is drawn, counted from the load event.
+    await page.addInitScript(() => {
+        new MutationObserver((_, observer) => {
+            if (document.querySelector('.cm-lintRange-error, .cm-lintRange-warning') && !window.firstDiagnosticsAt) {
+                window.firstDiagnosticsAt = performance.now();
+                observer.disconnect();
+            }
+        }).observe(document, { subtree: true, childList: true, attributes: true });
+    });
+    await page.goto(url, { waitUntil: 'load' });
+    loaded = true;
+    await page.evaluate(() => window.vendrak.ready);
+    return { page, context, errors, lateRequests };
+}
+
+// Replaces the editor's text by typing it, as a user pastes.
+async function typeScript(page, text) {
+    await page.click('.cm-content');
+    await page.keyboard.press('Control+A');
+    await page.keyboard.press('Delete');
+    await page.keyboard.insertText(text);
+}
+// The error marks drawn in the editor: line and column (from 1), from the
+// lines the editor draws (all of them, for a short script).
+async function drawnErrors(page) {
+    return page.evaluate(() => {
+        const lines = [...document.querySelectorAll('.cm-line')];
+        return [...document.querySelectorAll('.cm-lintRange-error')].map((mark) => {
+            const line = mark.closest('.cm-line');
+            const before = document.createRange();
+            before.setStart(line, 0);
+            before.setEnd(mark, 0);
+            return { line: lines.indexOf(line) + 1, column: before.toString().length + 1 };
+        });
+    });
+}
+
+const examples = fs.readdirSync(exampleDir).filter((f) => f.endsWith('.vsc')).sort();
+const exampleFiles = Object.fromEntries(fs.readdirSync(exampleDir).filter((f) => f.endsWith('.vbf'))
+    .map((f) => [f, fs.readFileSync(path.join(exampleDir, f))]));
+
+async function suite(where, url, full) {
+    console.log(`-- the page ${where}`);
+    const { page, context, errors, lateRequests } = await openPage(url);
+
+    // A planted error: its diagnostic at the native checker's line and
+    // column, and gone once fixed.
+    const good = fs.readFileSync(path.join(exampleDir, 'key_menu.vsc'), 'utf8').split('\n').slice(0, 19).join('\n') + '\n';
+    const lines = good.split('\n');
+    const at = lines.findIndex((l) => /^\s*LED /.test(l));
+    lines[at] = lines[at].replace('LED', 'LED PURPLE');
+    const planted = lines.join('\n');
+    const expected = nativeFindings(planted).filter((f) => f.severity === 'error');
+    await typeScript(page, planted);
+    await page.waitForSelector('.cm-lintRange-error', { timeout: 5000 });
+    const drawn = await drawnErrors(page);
+    check(expected.length > 0 && JSON.stringify(drawn) === JSON.stringify(expected.map((f) => ({ line: f.line, column: f.column }))),
+        `planted error drawn where vendrak-check puts it (${expected.map((f) => `${f.line}:${f.column}`)})`,
+        `page ${JSON.stringify(drawn)}, native ${JSON.stringify(expected)}`);
+    const apiFindings = await page.evaluate((s) => window.vendrak.check(s, {}), planted);
+    const strip = (fs_) => fs_.map(({ file, ...rest }) => rest);
+    check(JSON.stringify(strip(apiFindings)) === JSON.stringify(strip(nativeFindings(planted))),
+        'window.vendrak.check gives vendrak-check\'s JSON findings',
+        firstDifference(JSON.stringify(strip(apiFindings)), JSON.stringify(strip(nativeFindings(planted)))));
+    await typeScript(page, good);
+    await page.waitForFunction(() => !document.querySelector('.cm-lintRange-error') &&
+        /No findings|warning/.test(document.getElementById('status').textContent), null, { timeout: 5000 })
+        .then(() => check(true, 'diagnostic cleared after the fix'),
+              () => check(false, 'diagnostic cleared after the fix'));
+
+    // Every example, plain and encrypted, through the page's buttons:
+    // container, messages and listing as the native compiler's.
+    for (const name of full ? examples : examples.slice(0, 1)) {
+        await page.click(`button[data-example="${name}"]`);
+        const script = fs.readFileSync(path.join(exampleDir, name), 'utf8');
+        for (const encrypt of [false, true]) {
+            const nat = nativeCompile(script, encrypt);
+            const [download] = await Promise.all([
+                page.waitForEvent('download', { timeout: 20000 }),
+                (async () => {
+                    await page.click(encrypt ? '#compile-aes' : '#compile');
+                    await page.waitForFunction(() => !document.getElementById('download').disabled, null, { timeout: 20000 });
+                    await page.click('#download');
+                })(),
+            ]);
+            const bytes = fs.readFileSync(await download.path());
+            const same = nat.container && comparable(bytes, encrypt).equals(comparable(nat.container, encrypt));
+            check(same, `${name}${encrypt ? ' -a' : ''}: downloaded container equals vendrak's (masked)`,
+                nat.container ? firstDifference(comparable(bytes, encrypt), comparable(nat.container, encrypt)) : nat.out);
+            const shown = await page.evaluate(() => [document.getElementById('out-messages').textContent,
+                document.getElementById('out-listing').textContent]);
+            const summary = nat.out.slice(nat.out.lastIndexOf('Script Size:'));
+            const listing = nat.out.slice(0, nat.out.lastIndexOf('Script Size:'));
+            check(maskSummary(shown[0]) === maskSummary(summary) && shown[1] === listing,
+                `${name}${encrypt ? ' -a' : ''}: summary line and listing equal vendrak -v's`,
+                firstDifference(maskSummary(shown.join('')), maskSummary(listing + summary)));
+        }
+    }
+
+    // Messages and statuses of failing runs, by the API.
+    const failing = {
+        'parse error': 'LED PURPLE ON\n',
+        'missing VBF file': 'PROG "nowhere.vbf"\n',
+        'empty script': '',
+    };
+    for (const [what, script] of Object.entries(failing)) {
+        const nat = nativeCompile(script, false);
+        const r = await page.evaluate(async (s) => {
+            const r = await window.vendrak.compile(s, {}, {});
+            return { status: r.status, messages: r.messages, listing: r.listing, size: r.container.length };
+        }, script);
+        // vendrak's error stream holds only the script's error, printed
+        // before everything on its output but the listing.
+        check(r.status === nat.status && maskSummary(r.listing + r.messages) ===
+              maskSummary(nat.out.startsWith(r.listing) ? r.listing + nat.err + nat.out.slice(r.listing.length) : nat.err + nat.out) &&
+              (nat.status === 0) === (r.size > 0),
+            `${what}: status ${nat.status} and vendrak's messages`,
+            `page ${JSON.stringify(r)}\nnative ${JSON.stringify(nat)}`);
+    }
+
+    // A container dropped on the page decompiles as vendrak-inspect -s
+    // gives it.
+    const flash = fs.readFileSync(path.join(exampleDir, 'flash_job.vsc'), 'utf8');
+    const nat = nativeCompile(flash, true);
+    const natScript = run(native('vendrak-inspect'), ['-s', 'job.out']).out;
+    await page.evaluate((bytes) => {
+        const dt = new DataTransfer();
+        dt.items.add(new File([new Uint8Array(bytes)], 'job.out'));
+        document.dispatchEvent(new DragEvent('drop', { dataTransfer: dt, bubbles: true, cancelable: true }));
+    }, [...nat.container]);
+    await page.waitForFunction(() => /inspected/.test(document.getElementById('status').textContent), null, { timeout: 10000 });
+    const dropped = await page.evaluate(() => document.getElementById('out-script').textContent);
+    check(dropped === natScript && natScript.length > 0, 'a dropped container decompiles as vendrak-inspect -s gives it',
+        firstDifference(dropped, natScript));
+    const inspected = await page.evaluate((bytes) => window.vendrak.inspect(new Uint8Array(bytes), 'job.out'), [...nat.container]);
+    const natQuiet = run(native('vendrak-inspect'), ['-q', 'job.out']);
+    const natListing = run(native('vendrak-inspect'), ['job.out']).out;
+    check(inspected.status === natQuiet.status && inspected.report === natQuiet.err + natQuiet.out &&
+          natListing === inspected.disassembly + inspected.report,
+        'window.vendrak.inspect: verdict and disassembly as vendrak-inspect\'s',
+        firstDifference(inspected.disassembly + inspected.report, natListing));
+
+    if (full) {
+        await page.click('button[data-example="flash_job.vsc"]');
+        await page.waitForSelector('.cm-line');
+        await page.screenshot({ path: path.join(artefacts, 'page.png') });
+        console.log(`     screenshot: ${path.join(artefacts, 'page.png')}`);
+    }
+    check(errors.length === 0, 'no error in the page\'s console', errors.join('\n'));
+    check(lateRequests.length === 0, 'no request after the page loaded', lateRequests.join('\n'));
+    await context.close();
+}
+
+// ---- Budgets.
+
+async function budgets() {
+    console.log('-- budgets');
+    let gzip = 0;
+    for (const f of fs.readdirSync(pageDir)) gzip += zlib.gzipSync(fs.readFileSync(path.join(pageDir, f)), { level: 9 }).length;
+    console.log(`     transfer (gzip): ${(gzip / 1048576).toFixed(2)} MiB`);
+    check(gzip <= 3 * 1048576, 'page transfer at most 3 MB (gzip)');
+
+    // First diagnostics: a linked script with an error, from the load event.
+    const planted = 'LCD 1 1 "READY"\nLED PURPLE ON\n';
+    const fragment = 'script=' + Buffer.from(planted).toString('base64url');
+    const { page, context } = await openPage(pageUrl + '#' + fragment);
+    await page.waitForFunction(() => window.firstDiagnosticsAt, null, { timeout: 10000 });
+    const ms = await page.evaluate(() => window.firstDiagnosticsAt - performance.getEntriesByType('navigation')[0].loadEventEnd);
+    console.log(`     first diagnostics: ${ms.toFixed(0)} ms after load`);
+    check(ms <= 1000, 'first diagnostics at most 1 s after the page loads');
+
+    // The 1,000,000-statement script of bench/statements.sh: the page's
+    // compile against the native one, the fastest of three each.
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vendrak-web-big-'));
+    execFileSync(path.join(root, 'bench', 'statements.sh'), [nativeDir], { env: { ...process.env, SCRIPT_ONLY: dir }, stdio: 'ignore' });
+    const big = fs.readFileSync(path.join(dir, 'big.vsc'));
+    const small = fs.existsSync(path.join(dir, 'small.vbf')) ? fs.readFileSync(path.join(dir, 'small.vbf')) : null;
+    let nativeBest = Infinity;
+    for (let i = 0; i < 3; i++) {
+        const t = process.hrtime.bigint();
+        const r = spawnSync(native('vendrak'), ['-o', path.join(dir, 'big.out'), 'big.vsc'], { cwd: dir, input: '' });
+        nativeBest = Math.min(nativeBest, Number(process.hrtime.bigint() - t) / 1e6);
+        if (r.status !== 0) check(false, 'native compile of the big script', r.stdout.toString());
+    }
+    const page_ = await page.evaluate(async ([script, vbf]) => {
+        const files = vbf ? { 'small.vbf': new Uint8Array(vbf) } : {};
+        const bytes = new Uint8Array(script);
+        let best = Infinity;
+        let r;
+        for (let i = 0; i < 3; i++) {
+            const t = performance.now();
+            r = await window.vendrak.compile(bytes, files, { listing: false });
+            best = Math.min(best, performance.now() - t);
+        }
+        return { best, status: r.status, size: r.container.length, messages: r.messages };
+    }, [[...big], small ? [...small] : null]);
+    const natSize = fs.statSync(path.join(dir, 'big.out')).size;
+    fs.rmSync(dir, { recursive: true, force: true });
+    console.log(`     1,000,000 statements: page ${page_.best.toFixed(0)} ms, native ${nativeBest.toFixed(0)} ms, ratio ${(page_.best / nativeBest).toFixed(2)}`);
+    check(page_.status === 0 && page_.size === natSize, 'the big script compiles in the page to a container of the native size', page_.messages);
+    check(page_.best <= 3 * nativeBest, 'the page compiles the big script within 3 times the native time');
+    await context.close();
+}
+
+try {
+    await suite('on 127.0.0.1', pageUrl, true);
+    await suite('opened as a file', pathToFileURL(path.join(pageDir, 'index.html')).href, false);
+    await budgets();
+} catch (e) {
+    check(false, 'the test ran to its end', e.stack);
+} finally {
+    await browser.close();
+    server.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+}
+console.log(failures ? `${failures} check(s) failed` : 'all checks passed');
+process.exit(failures ? 1 : 0);
