@@ -272,7 +272,9 @@ private:
         for (size_t i = 0; i < items_.size(); ++i) verbatim_[i] = is_token(i) && owner_[i] == none;
     }
 
-    void make_verbatim(size_t i) {
+    // Marks item i as written as it stands, with every word of its
+    // statement; what is newly marked goes on `marked`.
+    void make_verbatim(size_t i, std::vector<size_t>& marked) {
         if (is_token(i) && owner_[i] != none) {
             const uint32_t st = owner_[i];
             // Its words, in the order of the items, with comments between them.
@@ -280,25 +282,31 @@ private:
                 if (!is_token(k)) continue;
                 owner_[k] = none;
                 verbatim_[k] = true;
+                marked.push_back(k);
                 --left;
             }
             first_[st] = none;
-        } else {
+        } else if (!verbatim_[i]) {
             verbatim_[i] = true;
+            marked.push_back(i);
         }
     }
 
     // A word or comment written against text that stays as written stays
     // so too, with its whole statement: the layout must not split or join
-    // what a replaced name is read together with.
+    // what a replaced name is read together with. Each item is marked at
+    // most once, so this takes one pass over the items.
     void spread_glue() {
-        for (bool changed = true; changed;) {
-            changed = false;
-            for (size_t i = 1; i < items_.size(); ++i) {
-                if (verbatim_[i - 1] == verbatim_[i] || !glued(s_, items_[i - 1].end(), items_[i].begin)) continue;
-                make_verbatim(verbatim_[i - 1] ? i : i - 1);
-                changed = true;
-            }
+        std::vector<size_t> marked;
+        for (size_t i = 0; i < items_.size(); ++i)
+            if (verbatim_[i]) marked.push_back(i);
+        while (!marked.empty()) {
+            const size_t i = marked.back();
+            marked.pop_back();
+            if (i > 0 && !verbatim_[i - 1] && glued(s_, items_[i - 1].end(), items_[i].begin))
+                make_verbatim(i - 1, marked);
+            if (i + 1 < items_.size() && !verbatim_[i + 1] && glued(s_, items_[i].end(), items_[i + 1].begin))
+                make_verbatim(i + 1, marked);
         }
     }
 
