@@ -137,6 +137,10 @@ std::vector<exchange> exchanges() {
     const std::string initialize = request(1, "initialize", {{"capabilities", json::object()}});
     const json fraction_15 = problem(range(0, 17, 0, 20), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction");
     const json row_9 = problem(range(1, 13, 1, 14), "LCD row out of range");
+    const json line_end = problem(range(2, 11, 2, 11),
+                                  "a carriage return without a line feed: vendrak ends no line here, so the words on both sides of it join and "
+                                  "its messages name other lines than the editor shows; save the file with LF or CR LF line ends",
+                                  "line-end");
     const json fraction_25 = problem(range(3, 6, 3, 9), "\"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped", "fraction");
     const json missing = problem(range(1, 5, 1, 18), "Cannot open \"missing.vbf\" file");
     return {
@@ -210,7 +214,7 @@ std::vector<exchange> exchanges() {
                                                {"contentChanges", json::array({{{"text", "DELAY 0"}}})}}) +
              change(3, json::array({{{"range", range(0, 6, 0, 9)}, {"text", "7"}}})) +
              notice("textDocument/didClose", {{"textDocument", {{"uri", uri}}}}) + at(4, "textDocument/hover", 0, 0),
-         {published(1, {fraction_15, row_9, fraction_25}),
+         {published(1, {fraction_15, row_9, line_end, fraction_25}),
           published(2, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
           published(3), json{{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", {{"uri", uri}, {"diagnostics", json::array()}}}},
           answer(4, nullptr)}},
@@ -269,7 +273,14 @@ std::vector<exchange> exchanges() {
                                 0, 5, 4, 4, 0, 1, 4, 3, 0, 0, 0, 4, 3, 7, 0, 0, 4, 2, 7, 0, 1, 0, 5, 0, 0, 1, 0, 4, 0, 0, 0, 5, 4, 1, 0,
                                 1, 0, 6, 0, 0, 0, 7, 1, 2, 0, 0, 2, 1, 4, 0, 1, 0, 5, 0, 0, 0, 6, 1, 2, 0, 1, 0, 3, 0, 0, 0, 5, 5, 7, 0,
                                 0, 6, 3, 7, 0}}}),
-          answer(11, {{{"range", range(9, 0, 9, 14)}, {"newText", "LED GREEN OFF"}}}), answer(12, json::array())},
+          answer(11, {{{"range", range(3, 0, 9, 14)},
+                       {"newText", "    IF DATA[3,2] < 1100\n        LED RED ON\n    ENDIF\n    GOTO menu\n    DEFINE N 5\ndelay N\n    LED GREEN OFF"}}}),
+          // Only the lines of the range change, each as a whole.
+          answer(12, {{{"range", range(3, 0, 3, 19)}, {"newText", "    IF DATA[3,2] < 1100"}},
+                      {{"range", range(4, 0, 4, 14)}, {"newText", "        LED RED ON"}},
+                      {{"range", range(5, 0, 5, 5)}, {"newText", "    ENDIF"}},
+                      {{"range", range(6, 0, 6, 9)}, {"newText", "    GOTO menu"}},
+                      {{"range", range(7, 0, 7, 10)}, {"newText", "    DEFINE N 5"}}})},
          1, false},
         {"document symbols", start::opened, navigated, request(2, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
          {answer(2, {{{"name", "N"}, {"kind", 14}, {"range", range(0, 0, 0, 10)}, {"selectionRange", range(0, 7, 0, 8)}},
