@@ -52,6 +52,10 @@ constexpr std::array<warning_info, warning_count> table = {{
     {"empty-request", "a WRITE or REQUEST with no bytes"},
     {"read-reply", "a READ SID that cannot be the reply to the request just sent"},
     {"redefine", "a DEFINE name given a second, different value"},
+    {"define-number", "a DEFINE whose name is a number, which then replaces that number"},
+    {"define-in-string", "a DEFINE name written inside a string, where it is not replaced"},
+    {"data-set", "data-set statements of one sequence that name different DIDs"},
+    {"network", "NET identifier widths and bit rates that the chosen network does not have"},
 }};
 
 // "[12] Error: text\n" gives "text", "[12] INTERNAL ERROR: text\n" gives
@@ -208,6 +212,8 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
         note_parse_error(text, raw, out.error(parse_error_at(e.message(), positions), script_message(e.message())));
         warn_encoding(text, nullptr, out);
         warn_text(text, raw, out);
+        warn_redefines(raw, out);
+        warn_define_names(raw, out);
         return out.take();
     }
     warn_encoding(text, &positions.tokens.back(), out);
@@ -234,6 +240,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     warn_defines(p, out);
     warn_values(p, out);
     warn_redefines(raw, out);
+    warn_define_names(raw, out);
     // The jumps are all in place only when program assembly found nothing.
     if (errors.found.size() == invalid) {
         warn_unreachable(p, prog, out);

@@ -88,6 +88,8 @@ void note_script_error(const parsed_script& p, const raw_script& raw, size_t sta
 // Warnings about values, requests and definitions (values.cpp).
 void warn_values(const parsed_script& p, findings& out);
 void warn_redefines(const raw_script& raw, findings& out);
+// DEFINE names that are numbers, and DEFINE names written inside strings.
+void warn_define_names(const raw_script& raw, findings& out);
 
 // Warnings about the whole program's flow (flow.cpp).
 void warn_flow(const parsed_script& p, findings& out);
