@@ -368,6 +368,35 @@ const row program_rows[] = {
       "[-Wstring-lines]",
       "4:9: note: the string ends here", "4:10: error: Unknown command: Go",
       "2:9: note: the string opened here runs on to line 4: is its closing quote missing?"}},
+    // Words of other languages and words the statement before leaves over.
+    {"WAITKEY ENTR\n", {"1:9: error: Invalid primary expression: ENTR", "1:9: note: did you mean ENTER?"}},
+    {"LCD 1 1 VBATT\n", {"1:9: error: Invalid primary expression: VBATT", "1:9: note: did you mean VBAT?"}},
+    {"LCD 1 1 \xE2\x80\x9CReady\xE2\x80\x9D\n",
+     {"1:9: error: Invalid primary expression: \\xE2",
+      "1:9: note: this is a typographic quote: strings begin and end with a straight \""}},
+    {"GETKEY\nIF KEY == ENTER\nENDIF\n",
+     {"2:8: error: Invalid test expression: ==", "2:8: note: a comparison for equality is written =; the comparisons are "
+                                                  "= ! < > &"}},
+    {"VAR[0] = 1\nIF VAR[0] >= 1\nENDIF\n",
+     {"2:11: error: Invalid test expression: >=", "2:11: note: there is no >=: compare with > and the number one below; "
+                                                    "the comparisons are = ! < > &"}},
+    {"VAR[0] = 1\nIF VAR[0] <> 1\nENDIF\n",
+     {"2:11: error: Invalid test expression: <>", "2:11: note: \"not equal\" is written ! (or !=); the comparisons are "
+                                                    "= ! < > &"}},
+    {"GOSUB beep\nEXIT\nbeep\n  RETURN\n", {"3:1: error: Unknown command: beep", "3:1: note: a label ends with a colon: "
+                                                                                  "write beep:"}},
+    {"READ SID 98\n", {"1:10: error: Unknown command: 98", "1:10: note: READ takes its identifier in hexadecimal, with a "
+                                                           "lower-case 0x: 98 is 0x62"}},
+    {"WRITE SID 0x22, 0xF1\n", {"1:15: error: Unknown command: ,", "1:15: note: the numbers of a list stand apart without "
+                                                                    "commas"}},
+    {"VAR[1] = 2\nVAR[1] = VAR[1] -1\n",
+     {"2:17: error: Unknown command: -1", "2:17: note: a minus sign written against a word belongs to it: put a blank "
+                                          "after the -"}},
+    {"HLCD 2 1 VBAT 0 16\n", {"1:15: error: Unknown command: 0", "1:15: note: bar limits are read only when the first has "
+                                                                  "a decimal point: write 0.0"}},
+    {"DEFINE LIMIT 11.5\nIF VBAT < LIMIT\nENDIF\n",
+     {"2:4: error: Invalid test expression", "2:4: note: VBAT compares only with whole numbers: compare with a whole "
+                                             "number, or copy VBAT into a VAR first and compare that"}},
     {"LCD 1 1 \"x\nDELAY 1", {"1:9: error: Token too long: \"x\\x0ADELAY 1\\xFF (1013 times)",
                               "1:9: note: string opened here is never closed"}},
 };
@@ -504,6 +533,11 @@ TEST(check_fixes, applied) {
         {"IF VBAT < 12\n    IF VAR[0] = 1\n        LED RED ON\n    LCD 1 1 \"x\"\nENDIF\n",
          "IF VBAT < 12\n    IF VAR[0] = 1\n        LED RED ON\n    ENDIF\n    LCD 1 1 \"x\"\nENDIF\n"},
         {"IF VBAT < 12\n  LED RED ON", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
+        {"GETKEY\nIF KEY == ENTER\nENDIF", "GETKEY\nIF KEY = ENTER\nENDIF"},
+        {"GOSUB beep\nEXIT\nbeep\nRETURN", "GOSUB beep\nEXIT\nbeep:\nRETURN"},
+        {"VAR[1] = 2\nVAR[1] = VAR[1] -1", "VAR[1] = 2\nVAR[1] = VAR[1] - 1"},
+        {"HUD 1 1 VBAT 0 16.5", "HUD 1 1 VBAT 0.0 16.5"},
+        {"WAITKEY ENTR", "WAITKEY ENTER"},
         {"IF VBAT < 12\n  LED RED ON\n", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
     };
     check_options options;
