@@ -170,6 +170,10 @@ const row program_rows[] = {
     {"GOSUB beep\nLCD 1 1 \"x\"\nbeep:\n  LED GREEN TOGGLE\n  RETURN\n",
      {"3:1: warning: the script runs on into subroutine beep from the line above, and its RETURN then has no GOSUB to go "
       "back to: put EXIT or a GOTO before the label [-Wreturn-without-gosub]"}},
+    {"GOTO beep\nLCD 1 1 \"x\"\nEXIT\nbeep:\n  LED GREEN TOGGLE\n  RETURN\n",
+     {"1:1: warning: GOTO beep leads to a RETURN, which then has no GOSUB to go back to: call it with GOSUB beep "
+      "[-Wreturn-without-gosub]",
+      "2:1: warning: no path of the program reaches this statement [-Wunreachable]"}},
     {"LED RED ON\nRETURN\n",
      {"2:1: warning: this RETURN can be reached without a GOSUB: there is nothing to return to [-Wreturn-without-gosub]"}},
     {"GOSUB beep\nEXIT\nbeep:\n  IF VBAT < 12\n    RETURN\n  ENDIF\n  GOTO beep\n", {}},
@@ -333,6 +337,11 @@ const row program_rows[] = {
       "7:9: warning: SW_PART is written inside a string, where a DEFINE name is not replaced: the text shows SW_PART, "
       "not \"31808832-AB\" [-Wdefine-in-string]",
       "2:8: note: defined here"}},
+    // A warning quoting the script's words shows them printable.
+    {"DEFINE T \"a\tb\"\nDEFINE T \"c\"\n",
+     {"2:8: warning: T is defined again with another value: from here on it stands for this one, and above it for "
+      "\"a\\x09b\" [-Wredefine]",
+      "1:8: note: defined here before"}},
     {"LCD 1 1 \"TX\"\nDEFINE TX 0x7E0\nDEFINE 5 x\n",
      {"3:8: warning: the name of this DEFINE is the number 5: from here on every 5 stands for x; a DEFINE takes the name "
       "first, then its value [-Wdefine-number]"}},
@@ -538,6 +547,7 @@ TEST(check_fixes, applied) {
         {"VAR[1] = 2\nVAR[1] = VAR[1] -1", "VAR[1] = 2\nVAR[1] = VAR[1] - 1"},
         {"HUD 1 1 VBAT 0 16.5", "HUD 1 1 VBAT 0.0 16.5"},
         {"WAITKEY ENTR", "WAITKEY ENTER"},
+        {"GOTO beep\nEXIT\nbeep:\nRETURN", "GOSUB beep\nEXIT\nbeep:\nRETURN"},
         {"IF VBAT < 12\n  LED RED ON\n", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
     };
     check_options options;

@@ -69,8 +69,10 @@ void replace_in(finding* f, token_position at, size_t skip, size_t length, std::
     f->fix.push_back({at.line, from, at.line, from + static_cast<uint32_t>(length), std::move(text)});
 }
 
-// `written`: the number stands in the text as read, so fixes may edit it.
-void check_integer(const std::string& t, const number_read& n, token_position at, bool written, findings& out) {
+// `written()`: the number stands in the text as read, so fixes may edit it
+// (asked only for a warning).
+template <typename Written>
+void check_integer(const std::string& t, const number_read& n, token_position at, const Written& written, findings& out) {
     int32_t value = 0;
     uint32_t unsigned_value = 0;
     const size_t used = n.as == number_read::unsigned_integer ? convert_uint(t, unsigned_value) : convert_int(t, value);
@@ -84,7 +86,7 @@ void check_integer(const std::string& t, const number_read& n, token_position at
                               "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
                               t.c_str(), shown);
         // Dropping the fraction (and what follows it) keeps what the device gets.
-        if (written) replace_in(f, at, used, rest.size(), "");
+        if (f != nullptr && written()) replace_in(f, at, used, rest.size(), "");
     } else if (n.list_element && t.back() == ':') {
         out.warn(warning::trailing, at,
                  "\"%s\" is read as the number %lld of the list before it, not as a label; begin labels with a letter",
@@ -96,7 +98,7 @@ void check_integer(const std::string& t, const number_read& n, token_position at
                 finding* f = out.warn(warning::octal, at,
                                       "\"%s\" is octal, the number %lld: a leading 0 makes a number octal", t.c_str(),
                                       shown);
-                if (written) replace_in(f, at, 0, t.size(), std::to_string(shown));
+                if (f != nullptr && written()) replace_in(f, at, 0, t.size(), std::to_string(shown));
             }
             else
                 out.warn(warning::octal, at, "\"%s\" is read as %lld: a leading 0 makes it octal, and %c is no octal digit",
@@ -106,7 +108,7 @@ void check_integer(const std::string& t, const number_read& n, token_position at
         finding* f = out.warn(warning::trailing, at, "\"%s\" is read as %lld; \"%s\" is ignored", t.c_str(), shown,
                               rest.c_str());
         // A unit (2s, 500ms) goes; "5-1" was meant as a sum, which a fix cannot tell.
-        if (written && rest[0] != '-' && rest[0] != '.') replace_in(f, at, used, rest.size(), "");
+        if (f != nullptr && rest[0] != '-' && rest[0] != '.' && written()) replace_in(f, at, used, rest.size(), "");
     }
 
     if (n.as == number_read::unsigned_integer) {
@@ -147,11 +149,11 @@ void check_number(const parsed_script& p, const number_read& n, findings& out) {
         if (used < t.size()) {
             finding* f = out.warn(warning::trailing, p.at(n.token), "\"%s\" is read as %s; \"%s\" is ignored",
                                   t.c_str(), t.substr(0, used).c_str(), t.c_str() + used);
-            if (p.written(n.token) && t[used] != '-') replace_in(f, p.at(n.token), used, t.size() - used, "");
+            if (f != nullptr && t[used] != '-' && p.written(n.token)) replace_in(f, p.at(n.token), used, t.size() - used, "");
         }
         return;
     }
-    check_integer(t, n, p.at(n.token), p.written(n.token), out);
+    check_integer(t, n, p.at(n.token), [&] { return p.written(n.token); }, out);
 }
 
 // FW_VERSION XX.YY: the part after the point is read as a number of its
