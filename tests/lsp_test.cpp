@@ -390,6 +390,21 @@ TEST(lsp, quick_fixes) {
     EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array());
 }
 
+// A loop closes at its WHILE, not at an ENDDO that leaves it early; VAR is
+// a variable whether assigned or read.
+TEST(lsp, loops_and_variables) {
+    document d;
+    d.uri = uri;
+    d.set_text("DO\n  GETKEY\n  IF KEY = ESCAPE\n    ENDDO\n  ENDIF\n  VAR[0] = VAR[1]\nWHILE KEY ! ENTER\n");
+    EXPECT_EQ(folding_ranges(d), json::parse(R"([{"startLine":2,"endLine":3},{"startLine":0,"endLine":5}])"));
+    const json types = semantic_token_legend()["tokenTypes"];
+    const std::vector<unsigned> data = semantic_tokens(d)["data"];
+    std::vector<std::string> on_line_5;
+    for (size_t i = 0, line = 0; i + 4 < data.size(); i += 5)
+        if ((line += data[i]) == 5) on_line_5.push_back(types[data[i + 3]]);
+    EXPECT_EQ(on_line_5, (std::vector<std::string>{"variable", "number", "variable", "number"}));
+}
+
 // Hover and completion take each keyword's syntax and sentence from the
 // manual.
 TEST(lsp, every_keyword_has_help) {
