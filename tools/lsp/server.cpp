@@ -208,7 +208,8 @@ json server::state::request(const std::string& method, const json& params) {
         {"textDocument/semanticTokens/full", [](const document& d, const json&, const state&) { return semantic_tokens(d); }},
     };
     if (const auto handler = of_a_document.find(method); handler != of_a_document.end()) {
-        const document* d = find(params);
+        document* d = find(params);
+        if (d) d->read();
         return d ? handler->second(*d, params, *this) : json(nullptr);
     }
     using answer_at = json (*)(const document&, size_t, const json&, const state&);
@@ -228,7 +229,8 @@ json server::state::request(const std::string& method, const json& params) {
     };
     const auto handler = at_a_place.find(method);
     if (handler == at_a_place.end()) throw rpc_error{method_not_found, "no method " + method};
-    const document* d = find(params);
+    document* d = find(params);
+    if (d) d->read();
     // A place past the last line has nothing to show.
     const std::optional<size_t> at = d ? d->offset_of(params.at("position")) : std::nullopt;
     return at ? handler->second(*d, *at, params, *this) : json(nullptr);
