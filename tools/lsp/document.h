@@ -2,6 +2,7 @@
 // requests about a place in it. Private to the server.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -52,6 +53,7 @@ struct document {
     uint64_t generation = 0;
     uint64_t checked = UINT64_MAX;
     uint64_t read_generation = UINT64_MAX;  // the text read() last read
+    std::chrono::steady_clock::time_point changed_at{};  // of the last change; none for the opened text
 
     document() = default;
     document(const document&) = delete;

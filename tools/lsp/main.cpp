@@ -52,7 +52,9 @@ int main(int argc, char** argv) {
     // session does, whatever check is running (a VBF check of a big flash
     // file takes seconds), and nothing is written after the last message.
     vendrak::lsp::worker_thread checks, flash_checks;
-    vendrak::lsp::server server(std::cout, checks, flash_checks);
+    // 50 ms: longer than the gap between the changes of one burst (an
+    // editor's replace-all, a paste, fast typing), short beside a check.
+    vendrak::lsp::server server(std::cout, checks, flash_checks, std::chrono::milliseconds(50));
     int status = 1;
     try {
         status = vendrak::lsp::serve(std::cin, server);
