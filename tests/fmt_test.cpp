@@ -166,6 +166,10 @@ TEST(fmt_layout, canonical_layout) {
         {"operators and comparisons between blanks", "VAR[1]=VAR[2]+1\nIF KEY!=ENTER\nENDIF\n",
          "VAR[1] = VAR[2] + 1\nIF KEY != ENTER\nENDIF\n"},
         {"an empty script stays empty", "\n \n\t\n", ""},
+        {"a string's own line end does not decide the file's",
+         "lcd 1 1 \"a\nb\"\r\ndelay 1", "LCD 1 1 \"a\nb\"\r\nDELAY 1\r\n"},
+        {"a DEFINE keyword and name with carriage returns in them",
+         "DEF\rINE DEL\rAY 7\ndelay 5\n", "DEF\rINE DEL\rAY 7\ndelay 5\n"},
     };
     for (const layout_row& row : rows) {
         const fmt::format_result r = fmt::format_script(row.input);
@@ -239,6 +243,28 @@ TEST(fmt_proof, hand_written_styles) {
     });
     EXPECT_EQ(v.scripts, std::size(scripts));
     EXPECT_GE(v.changed, std::size(scripts) / 2);
+}
+
+// Scripts that a differential run over mutated scripts found laid out
+// into another program or not idempotently.
+TEST(fmt_proof, mutated_scripts_that_broke_it) {
+    const char* const scripts[] = {
+        // the first line end stands inside a string
+        "LCD\r\r\n1 1 \"Battery\nlow\"",
+        "Lcd 1\r\n1 \"Battery\nlow\"\n",
+        // a carriage return inside DEFINE or a name
+        "DEFINE IF DELAY\nDEFINE GREEN !=\r\nD\rEFIne LiMIT",
+        "DEFINE A ANY\n; c\ndEfi\rnE tI",
+        "DEFINE DEL\rAY 7\ndelay 5\n",
+        // a DEFINE from a name's value ends the script
+        "DEFINE D DEFINE\nD X",
+        "VAR[0]=\r5 /* c */ VAR[1] =  VAR[0]\nDEFINE vAR[\nDEFINE / DEFINE\nDEFINE , GOSUB\n/ 0\f",
+    };
+    verdict v;
+    in_directory(source_root / "examples", [&] {
+        for (const char* s : scripts) prove(s, std::string("script:\n") + s, v);
+    });
+    EXPECT_EQ(v.scripts, std::size(scripts));
 }
 
 // Every script of the corpus laid out at random: the room between its
