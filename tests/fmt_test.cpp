@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include "compile/compile.h"
 #include "driver/writer.h"
@@ -176,6 +177,23 @@ TEST(fmt_layout, canonical_layout) {
         EXPECT_TRUE(r.ok) << row.name << ": " << r.message;
         EXPECT_EQ(r.text, row.output) << row.name;
     }
+}
+
+TEST(fmt_layout, deep_blocks_stop_indenting_at_the_deepest_level) {
+    std::string script, expected;
+    const size_t depth = fmt::deepest_indent + 8;
+    auto indent = [](size_t level) { return std::string(4 * std::min(level, fmt::deepest_indent), ' '); };
+    for (size_t d = 0; d < depth; ++d) {
+        script += "if var[1] = 1\n";
+        expected += indent(d) + "IF VAR[1] = 1\n";
+    }
+    script += "delay 1\n";
+    expected += indent(depth) + "DELAY 1\n";
+    for (size_t d = depth; d-- > 0;) {
+        script += "endif\n";
+        expected += indent(d) + "ENDIF\n";
+    }
+    EXPECT_EQ(fmt::format_script(script).text, expected);
 }
 
 TEST(fmt_layout, refused_script_gives_the_error_and_its_place) {
@@ -417,6 +435,29 @@ TEST_F(fmt_cli, check_prints_a_diff_and_fails) {
     r = run_fmt({"--check"}, "delay 1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "--- <stdin>.orig\n+++ <stdin>\n@@ -1 +1 @@\n-delay 1\n\\ No newline at end of file\n+DELAY 1\n");
+}
+
+// A long script with a change every tenth line: the diff names only the
+// changed lines, each in its own hunk at its own line numbers.
+TEST_F(fmt_cli, check_on_a_long_script_gives_small_hunks) {
+    std::string text;
+    const size_t lines = 20000;
+    for (size_t i = 1; i <= lines; ++i)
+        text += i % 2 == 0 ? "DELAY 1\n" : (i % 10 == 5 ? "delay " : "DELAY ") + std::to_string(i) + "\n";
+    const run_result r = run_fmt({"--check", file("long.vsc", text).c_str()});
+    EXPECT_EQ(r.status, 1);
+    size_t removed = 0, added = 0, hunks = 0;
+    std::istringstream diff(r.out);
+    std::string line, last_hunk;
+    for (std::getline(diff, line), std::getline(diff, line); std::getline(diff, line);) {
+        removed += line.starts_with('-');
+        added += line.starts_with('+');
+        if (line.starts_with("@@")) ++hunks, last_hunk = line;
+    }
+    EXPECT_EQ(removed, lines / 10);
+    EXPECT_EQ(added, lines / 10);
+    EXPECT_EQ(hunks, lines / 10);
+    EXPECT_EQ(last_hunk, "@@ -19992,7 +19992,7 @@");
 }
 
 TEST_F(fmt_cli, in_place_keeps_the_mode_and_leaves_formatted_files_alone) {
