@@ -476,6 +476,16 @@ TEST_F(fmt_cli, in_place_keeps_the_mode_and_leaves_formatted_files_alone) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
     EXPECT_EQ(files, 2u) << "a file was left beside the scripts";
     fs::permissions(clean, fs::perms::owner_all);
+
+    // through a symbolic link: the link stays, the file it leads to changes
+    fs::create_directories(dir_ / "real");
+    const std::string target = file("real/target.vsc", "delay 2\n");
+    fs::create_symlink("real/target.vsc", dir_ / "link.vsc");
+    EXPECT_EQ(run_fmt({(dir_ / "link.vsc").c_str()}).status, 0);
+    EXPECT_EQ(run_fmt({"-i", (dir_ / "link.vsc").c_str()}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.vsc"));
+    EXPECT_EQ(read_file(target), "DELAY 2\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);
 }
 
 TEST_F(fmt_cli, wrong_command_lines) {
