@@ -255,5 +255,5 @@ web: web/node_modules/.package-lock.json
 
 test-web: web
 	$(release_configure)
-	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect vendrak-check vendrak-vbf
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect vendrak-check vendrak-vbf vendrak-fmt
 	node web/test/run.mjs $(WEB) $(RELEASE) $(WEB)-test

@@ -156,6 +156,21 @@ async function drawnErrors(page) {
     });
 }
 
+// The editor's text, from the lines it draws (all of them, for a short
+// script).
+async function editorText(page) {
+    return page.evaluate(() => [...document.querySelectorAll('.cm-line')].map((l) => l.textContent).join('\n'));
+}
+// A checker's fix applied to a text (ASCII, so byte columns are
+// characters), the last edit first.
+function applyFix(text, fix) {
+    const lines = text.split('\n');
+    const offset = (line, column) => lines.slice(0, line - 1).reduce((n, l) => n + l.length + 1, 0) + column - 1;
+    for (const e of [...fix].reverse())
+        text = text.slice(0, offset(e.line, e.column)) + e.text + text.slice(offset(e.end_line, e.end_column));
+    return text;
+}
+
 const examples = fs.readdirSync(exampleDir).filter((f) => f.endsWith('.vsc')).sort();
 const exampleFiles = Object.fromEntries(fs.readdirSync(exampleDir).filter((f) => f.endsWith('.vbf'))
     .map((f) => [f, fs.readFileSync(path.join(exampleDir, f))]));
@@ -245,6 +260,77 @@ async function suite(where, url, full) {
         /No findings|warning/.test(document.getElementById('status').textContent), null, { timeout: 5000 })
         .then(() => check(true, 'diagnostic cleared after the fix'),
               () => check(false, 'diagnostic cleared after the fix'));
+
+    if (full) {
+        // A quick fix: the checker's note shown with its error, and its fix
+        // applied by the diagnostic's button.
+        const misspelt = 'LCD 1 1 "READY"\nLDE RED ON\n';
+        const natFinding = nativeFindings(misspelt).find((f) => f.fix && f.fix.length > 0);
+        await typeScript(page, misspelt);
+        await page.waitForSelector('.cm-lintRange-error', { timeout: 5000 });
+        await page.hover('.cm-lintRange-error');
+        const action = await page.waitForSelector('.cm-diagnosticAction', { timeout: 5000 }).catch(() => null);
+        const note = await page.evaluate(() => document.querySelector('.cm-diagnostic .note')?.textContent ?? '');
+        check(natFinding && note === `${natFinding.notes[0].line}:${natFinding.notes[0].column}: note: ${natFinding.notes[0].message}`,
+            'the checker\'s note shown under its error', `page ${JSON.stringify(note)}, native ${JSON.stringify(natFinding)}`);
+        if (action) await action.click();
+        const fixed = natFinding ? applyFix(misspelt, natFinding.fix) : '';
+        const afterFix = await page.waitForFunction(() => !document.querySelector('.cm-lintRange-error') &&
+            /No findings|warning/.test(document.getElementById('status').textContent), null, { timeout: 5000 })
+            .then(() => editorText(page), () => null);
+        check(action !== null && afterFix === fixed,
+            'the quick fix writes the checker\'s fix and the error goes', `page ${JSON.stringify(afterFix)}, expected ${JSON.stringify(fixed)}`);
+
+        // Hover help on a statement keyword, from the manual.
+        await typeScript(page, 'LED RED ON\n');
+        await page.hover('.cm-line >> text=LED');
+        const help = await page.waitForSelector('.cm-tooltip .help', { timeout: 5000 })
+            .then((h) => h.evaluate((d) => [d.querySelector('pre').textContent, d.querySelector('p').textContent]), () => null);
+        const manual = fs.readFileSync(path.join(root, 'docs', 'language.md'), 'utf8');
+        check(help !== null && /^LED\b/m.test(help[0]) && help[1].length > 0 && manual.includes(help[1].split(' ').slice(0, 4).join(' ')),
+            'hover on LED shows its syntax and the manual\'s sentence', JSON.stringify(help));
+
+        // Format: each example as vendrak-fmt lays it out, through the
+        // API and the button; a refused script with vendrak-fmt's error.
+        for (const name of examples) {
+            const script = fs.readFileSync(path.join(exampleDir, name), 'utf8');
+            const messy = script.split('\n').map((l) => '   ' + l.toLowerCase().replace(/ /g, '  ')).join('\n');
+            const nat = spawnSync(native('vendrak-fmt'), ['-'], { input: messy });
+            const r = await page.evaluate((s) => window.vendrak.format(s), messy);
+            check(nat.status === 0 && r.ok && r.text === nat.stdout.toString(), `format ${name} (lower case, indented) as vendrak-fmt`,
+                firstDifference(r.text, nat.stdout.toString()));
+        }
+        const refused = 'LCD 1 1 "READY"\nLED PURPLE ON\n';
+        const natRefused = spawnSync(native('vendrak-fmt'), ['-'], { input: refused });
+        const r = await page.evaluate((s) => window.vendrak.format(s), refused);
+        check(natRefused.status === 2 && !r.ok && r.text === '' &&
+              `<stdin>:${r.line}:${r.column}: error: ${r.message}\n` === natRefused.stderr.toString(),
+            'format of a refused script: vendrak-fmt\'s error, line and column', `page ${JSON.stringify(r)}, native ${natRefused.stderr}`);
+        await typeScript(page, 'lcd 1 1 "x"\n  led red on\n');
+        await page.click('#format');
+        await page.waitForFunction(() => /^LCD/.test(document.querySelector('.cm-line').textContent), null, { timeout: 5000 }).catch(() => {});
+        check(await editorText(page) === 'LCD 1 1 "x"\nLED RED ON\n', 'the Format button lays the editor\'s script out',
+            await editorText(page));
+
+        // The script is kept for the next visit (a second page, as this one
+        // counts every request after its load); a link's script comes first.
+        const kept = 'LCD 1 1 "KEPT"\n';
+        await typeScript(page, kept);
+        await page.waitForTimeout(600);
+        const later = await browser.newPage();
+        await later.goto(url, { waitUntil: 'load' });
+        await later.evaluate(() => window.vendrak.ready);
+        check(await editorText(later) === kept, 'the script is kept in local storage for the next visit', await editorText(later));
+        const linked = 'LCD 1 1 "LINKED"\n';
+        await later.goto(url + '#script=' + Buffer.from(linked).toString('base64url'), { waitUntil: 'load' });
+        await later.evaluate(() => window.vendrak.ready);
+        check(await editorText(later) === linked, 'a link\'s script is loaded, also in a page already open', await editorText(later));
+        await later.goto('about:blank');
+        await later.goto(url + '#script=' + Buffer.from(linked).toString('base64url'), { waitUntil: 'load' });
+        await later.evaluate(() => window.vendrak.ready);
+        check(await editorText(later) === linked, 'a link\'s script is loaded before the stored one', await editorText(later));
+        await later.close();
+    }
 
     // Every example, plain and encrypted, through the page's buttons:
     // container, messages and listing as the native compiler's.
