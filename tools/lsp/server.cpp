@@ -28,8 +28,9 @@ struct rpc_error {
     std::string message;
 };
 
-// The full text of every change; incremental sync is not offered.
-constexpr int full_sync = 1;
+// Changes come as the ranges that changed and their new text (a whole
+// text is taken too), so a keystroke in a long script sends a few bytes.
+constexpr int incremental_sync = 2;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -254,7 +255,7 @@ json server::state::initialize(const json& params) {
     now = phase::running;
     return {{"capabilities",
              {{"positionEncoding", "utf-16"},
-              {"textDocumentSync", {{"openClose", true}, {"change", full_sync}, {"save", {{"includeText", false}}}}},
+              {"textDocumentSync", {{"openClose", true}, {"change", incremental_sync}, {"save", {{"includeText", false}}}}},
               {"hoverProvider", true},
               {"definitionProvider", true},
               {"referencesProvider", true},
