@@ -235,3 +235,27 @@ FILES   ?=
 mutate:
 	python3 devtools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
 	  $(if $(FILES),--files $(FILES))
+
+# The page: vendrak, its checker, inspector and formatter in WebAssembly
+# (Debian's emscripten, whose tools need node-acorn from NODE_PATH, with the
+# settings of cmake/web.cmake) behind a CodeMirror editor, bundled by
+# web/build.mjs with the npm packages of web/package-lock.json into $(WEB)/,
+# a folder any static host can serve or a browser can open as a file.
+# `make test-web` drives it in headless Chromium (Debian's /usr/bin/chromium
+# through playwright-core, which never downloads a browser), served on
+# 127.0.0.1 and as a file, against the native programs of the release build;
+# its screenshot goes to $(WEB)-test/.
+WEB       ?= build-web
+WASM      ?= build-wasm
+EM_ENV    := NODE_PATH=$(or $(NODE_PATH),/usr/share/nodejs)
+
+.PHONY: web test-web
+web: web/node_modules/.package-lock.json
+	$(EM_ENV) emcmake cmake -S . -B $(WASM) $(GENERATOR) -C cmake/web.cmake $(WERROR)
+	$(EM_ENV) cmake --build $(WASM) -j $(JOBS) --target vendrak_web
+	node web/build.mjs $(WASM) $(WEB)
+
+test-web: web
+	$(release_configure)
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect vendrak-check vendrak-vbf vendrak-fmt
+	node web/test/run.mjs $(WEB) $(RELEASE) $(WEB)-test

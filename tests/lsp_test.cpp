@@ -365,7 +365,7 @@ TEST(lsp, superseded_checks_publish_nothing) {
     for (auto& job : checks.jobs) job();
     std::vector<json> got = messages_of(out.str());
     std::erase_if(got, [](const json& m) { return m.contains("id"); });
-    EXPECT_EQ(json(got).dump(1), json({published(4)}).dump(1));
+    EXPECT_EQ(json(got).dump(1), json::array({published(4)}).dump(1));
 }
 
 // A finding with a fix and a note gives a quick fix for the lines it is on,
