@@ -213,7 +213,10 @@ json server::state::request(const std::string& method, const json& params) {
     };
     if (const auto handler = of_a_document.find(method); handler != of_a_document.end()) {
         document* d = find(params);
-        if (d) d->read();
+        // Quick fixes and formatting go by the findings and the formatter,
+        // not by the labels: no parse for them.
+        const bool by_labels = method != "textDocument/codeAction" && !method.ends_with("ormatting");
+        if (d && by_labels) d->read();
         return d ? handler->second(*d, params, *this) : json(nullptr);
     }
     using answer_at = json (*)(const document&, size_t, const json&, const state&);
