@@ -176,6 +176,9 @@ const view = new EditorView({
     state: EditorState.create({
         doc: '',
         extensions: [
+            // Lines end at line feeds only: a carriage return stays in the
+            // text as the checker reads it.
+            EditorState.lineSeparator.of('\n'),
             lineNumbers(), highlightActiveLineGutter(), highlightActiveLine(), drawSelection(), history(),
             keymap.of([indentWithTab, ...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap]),
             language.of([]), scriptHighlight, lintGutter(), scriptLinter, keywordHelp,
