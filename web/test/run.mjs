@@ -292,6 +292,13 @@ async function suite(where, url, full) {
         check(action !== null && afterFix === fixed,
             'the quick fix writes the checker\'s fix and the error goes', `page ${JSON.stringify(afterFix)}, expected ${JSON.stringify(fixed)}`);
 
+        // Typed key by key (Enter, Tab and blanks at the start of a line),
+        // the text is the one typed.
+        const typed = 'IF 1 == 1\n    LED RED ON\n\tLCD 1 1 "A\tB"\nENDIF\n';
+        await typeScript(page, '');
+        await page.keyboard.type(typed);
+        check(await editorText(page) === typed, 'a script typed key by key is the editor\'s text', JSON.stringify(await editorText(page)));
+
         // Hover help on a statement keyword, from the manual.
         await typeScript(page, 'LED RED ON\n');
         await page.hover('.cm-line >> text=LED');
