@@ -206,7 +206,7 @@ test-windows: windows-all build msi
 	  "wine $(abspath $(WINDOWS))/vendrak-lsp.exe"
 	$(WINE_ENV) tests/dist/package_windows.sh $(WINDOWS)
 	tests/windows/msi_test.sh $(WINDOWS)/vendrak-$(version)-x64.msi $(WINDOWS)/msi-test/older.msi \
-	  $(WINDOWS)/msi-prefix $(version) $(WINDOWS_PROGRAMS)
+	  $(WINDOWS)/msi-test/tree $(WINDOWS)/msi-prefix $(version) $(WINDOWS_PROGRAMS)
 
 # The installer from the files the .zip holds: $(WINDOWS)/vendrak-<version>-x64.msi;
 # for the upgrade test also the same files as release 0.0.0.
