@@ -103,13 +103,14 @@ VSCODE_EXT   := editors/vscode
 
 .PHONY: test-editors test-lsp vsix
 test-editors: $(EDITOR_TESTS)/node_modules/.package-lock.json test-lsp
-	cd $(EDITOR_TESTS) && node --test
+	cmake --build $(BUILD) -j $(JOBS) --target vocabulary_files
+	cd $(EDITOR_TESTS) && VENDRAK_EDITOR_FILES=$(abspath $(BUILD))/editors node --test
 	@ran=; \
 	if command -v nvim >/dev/null; then \
-	  nvim --headless -u NONE -i NONE -n -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
+	  VENDRAK_EDITOR_FILES=$(abspath $(BUILD))/editors nvim --headless -u NONE -i NONE -n -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
 	fi; \
 	if command -v vim >/dev/null; then \
-	  vim -N -u NONE -i NONE -n -es -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
+	  VENDRAK_EDITOR_FILES=$(abspath $(BUILD))/editors vim -N -u NONE -i NONE -n -es -S $(EDITOR_TESTS)/vim_test.vim </dev/null || exit 1; ran=1; \
 	fi; \
 	test -n "$$ran" || { echo "test-editors: neither nvim nor vim is installed" >&2; exit 1; }
 
@@ -138,11 +139,11 @@ vsix-bundle: $(VSCODE_EXT)/node_modules/.package-lock.json
 
 vsix-linux: vsix-bundle
 	$(release_configure)
-	cmake --build $(RELEASE) -j $(JOBS) --target vendrak-lsp
-	STRIP=strip $(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak-lsp vocabulary_files
+	SYNTAXES=$(RELEASE)/editors/vscode/syntaxes STRIP=strip $(VSCODE_EXT)/package.sh linux-x64 $(RELEASE)/vendrak-lsp $(VSIX)
 
 vsix-windows: vsix-bundle windows
-	STRIP=x86_64-w64-mingw32-strip $(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
+	SYNTAXES=$(WINDOWS)/editors/vscode/syntaxes STRIP=x86_64-w64-mingw32-strip $(VSCODE_EXT)/package.sh win32-x64 $(WINDOWS)/vendrak-lsp.exe $(VSIX)
 
 test-vsix: vsix
 	cd $(VSCODE_EXT) && VSIX_DIR=$(abspath $(VSIX)) node --test test/
@@ -182,7 +183,7 @@ windows: $(WINDOWS)/wineprefix/system.reg
 	cmake -S . -B $(WINDOWS) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
 	  $(WERROR) -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DVENDRAK_VSIX_DIR=$(abspath $(VSIX)) \
 	  $(if $(wildcard $(GTEST_SOURCE)/CMakeLists.txt),-DVENDRAK_GTEST_SOURCE=$(GTEST_SOURCE))
-	$(WINE_ENV) cmake --build $(WINDOWS) -j $(JOBS) --target $(WINDOWS_PROGRAMS) vendrak_man_pages
+	$(WINE_ENV) cmake --build $(WINDOWS) -j $(JOBS) --target $(WINDOWS_PROGRAMS) vendrak_man_pages vocabulary_files
 
 # The programs, the cross-built unit tests and launch.exe.
 windows-all: windows
@@ -244,3 +245,27 @@ FILES   ?=
 mutate:
 	python3 devtools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
 	  $(if $(FILES),--files $(FILES))
+
+# The page: vendrak, its checker, inspector and formatter in WebAssembly
+# (Debian's emscripten, whose tools need node-acorn from NODE_PATH, with the
+# settings of cmake/web.cmake) behind a CodeMirror editor, bundled by
+# web/build.mjs with the npm packages of web/package-lock.json into $(WEB)/,
+# a folder any static host can serve or a browser can open as a file.
+# `make test-web` drives it in headless Chromium (Debian's /usr/bin/chromium
+# through playwright-core, which never downloads a browser), served on
+# 127.0.0.1 and as a file, against the native programs of the release build;
+# its screenshot goes to $(WEB)-test/.
+WEB       ?= build-web
+WASM      ?= build-wasm
+EM_ENV    := NODE_PATH=$(or $(NODE_PATH),/usr/share/nodejs)
+
+.PHONY: web test-web
+web: web/node_modules/.package-lock.json
+	$(EM_ENV) emcmake cmake -S . -B $(WASM) $(GENERATOR) -C cmake/web.cmake $(WERROR)
+	$(EM_ENV) cmake --build $(WASM) -j $(JOBS) --target vendrak_web
+	node web/build.mjs $(WASM) $(WEB)
+
+test-web: web
+	$(release_configure)
+	cmake --build $(RELEASE) -j $(JOBS) --target vendrak vendrak-inspect vendrak-check vendrak-vbf vendrak-fmt
+	node web/test/run.mjs $(WEB) $(RELEASE) $(WEB)-test

@@ -124,6 +124,12 @@ install(CODE "
 foreach(vim_dir vim/vimfiles nvim/site)
   install(DIRECTORY editors/vim/ DESTINATION ${CMAKE_INSTALL_DATADIR}/${vim_dir} FILES_MATCHING PATTERN "*.vim")
 endforeach()
+# The syntax file is made by the build from the vocabulary table.
+if(TARGET vocabulary_files)
+  foreach(vim_dir vim/vimfiles nvim/site)
+    install(FILES ${PROJECT_BINARY_DIR}/editors/vim/syntax/vsc.vim DESTINATION ${CMAKE_INSTALL_DATADIR}/${vim_dir}/syntax)
+  endforeach()
+endif()
 
 # zsh searches $prefix/share/zsh/site-functions, except for the distribution's
 # own packages under /usr, which Debian's zsh finds in vendor-completions. The

@@ -65,7 +65,10 @@ echo "seeds: $(ls "$seeds/compile" | wc -l) scripts, $(ls "$seeds/vbf" | wc -l) 
 status=0
 for entry in compile:script vbf:vbf inspect:container check:script fmt:script lsp:lsp; do
     name=${entry%%:*}
-    dict=$root/fuzz/${entry#*:}.dict
+    # The language's dictionaries are made by the build (fuzz/*.dict.in
+    # filled in from the vocabulary table); the others are kept as written.
+    dict=$build/fuzz/${entry#*:}.dict
+    [[ -f $dict ]] || dict=$root/fuzz/${entry#*:}.dict
     fuzzer=$build/fuzz/${name}_fuzzer
     if [[ ! -x $fuzzer ]]; then
         echo "$name: not built, skipped"

@@ -3,7 +3,10 @@
 // compiler stops at must be among the checker's); then the formats, the
 // command line, and the manual's list of warnings. (The examples must check
 // clean: tests/dist/package.sh checks them with the packaged checker.)
+#include <algorithm>
+#include <iterator>
 #include <regex>
+#include <sstream>
 #include <set>
 
 #include "files.h"
@@ -60,11 +63,13 @@ const row rows[] = {
       "letter [-Wtrailing]",
       "3:11: warning: \"09\" is read as 0: a leading 0 makes it octal, and 9 is no octal digit [-Woctal]",
       "3:14: warning: \"-010\" is octal, the number -8: a leading 0 makes a number octal [-Woctal]",
+      "3:14: warning: -010 is negative, but this field holds 0 to 255: the device gets 248 (0xF8) [-Woverflow]",
       "4:1: warning: \"1st:\" is read as the number 1 of the list before it, not as a label; begin labels with a "
       "letter [-Wtrailing]"}},
     {"WRITE MSG 0x7E0 300 -1\nPERIODIC SID 70000 1\nDIAG ISO14229 0xFFFFFFFF 0x7E8\nSECURITY 256 0x01\n"
      "IF HEX[0,2] = {1 0x100}\nENDIF",
      {"1:17: warning: 300 does not fit in 8 bits: the device gets 44 (0x2C) [-Woverflow]",
+      "1:21: warning: -1 is negative, but this field holds 0 to 255: the device gets 255 (0xFF) [-Woverflow]",
       "2:14: warning: 70000 does not fit in 16 bits: the device gets 4464 (0x1170) [-Woverflow]",
       "3:15: warning: \"0xFFFFFFFF\" is beyond the signed 32-bit numbers and is read as 2147483647 [-Woverflow]",
       "4:10: warning: 256 does not fit in 8 bits: the device gets 0 (0x00) [-Woverflow]",
@@ -165,6 +170,10 @@ const row program_rows[] = {
     {"GOSUB beep\nLCD 1 1 \"x\"\nbeep:\n  LED GREEN TOGGLE\n  RETURN\n",
      {"3:1: warning: the script runs on into subroutine beep from the line above, and its RETURN then has no GOSUB to go "
       "back to: put EXIT or a GOTO before the label [-Wreturn-without-gosub]"}},
+    {"GOTO beep\nLCD 1 1 \"x\"\nEXIT\nbeep:\n  LED GREEN TOGGLE\n  RETURN\n",
+     {"1:1: warning: GOTO beep leads to a RETURN, which then has no GOSUB to go back to: call it with GOSUB beep "
+      "[-Wreturn-without-gosub]",
+      "2:1: warning: no path of the program reaches this statement [-Wunreachable]"}},
     {"LED RED ON\nRETURN\n",
      {"2:1: warning: this RETURN can be reached without a GOSUB: there is nothing to return to [-Wreturn-without-gosub]"}},
     {"GOSUB beep\nEXIT\nbeep:\n  IF VBAT < 12\n    RETURN\n  ENDIF\n  GOTO beep\n", {}},
@@ -277,6 +286,65 @@ const row program_rows[] = {
       "6:8: warning: TX is defined again with another value: from here on it stands for this one, and above it for "
       "0x7E1 [-Wredefine]",
       "3:8: note: defined here before"}},
+    // Numbers the device keeps otherwise than written: UPLOAD and DOWNLOAD
+    // take no sign and 32 bits at most, fields without a sign take no
+    // negative number (a VAR index and a slice offset are other warnings'),
+    // decimals beyond single precision become infinite, FW_VERSION keeps
+    // its major number in 16 bits.
+    {"UPLOAD 0x100200000 0xFFFFFFFF\nDOWNLOAD -1 4294967296\nDOWNLOAD 0 -0\nDAT_INIT DID -2\nDAT_CREATE DID 0xFFFE\n"
+     "DID MODIFY 0xDE00 -4 1 + -1\nPERIODIC MSG -10 -1 2\nLCD 1 1 VBAT -1.0e39 3.0e38\nVAR[0] = 1.0e40\n"
+     "FW_VERSION 70000.10\nFW_VERSION 65535.99\nVAR[1] = DATA[0,1] - 2\n",
+     {"1:8: warning: \"0x100200000\" is beyond 32 bits and is read as 4294967295 [-Woverflow]",
+      "2:10: warning: \"-1\" is read as 4294967295: this number has no sign, and a negative one wraps around [-Woverflow]",
+      "2:13: warning: \"4294967296\" is beyond 32 bits and is read as 4294967295 [-Woverflow]",
+      "4:14: warning: -2 is negative, but this field holds 0 to 65535: the device gets 65534 (0xFFFE) [-Woverflow]",
+      "6:19: warning: -4 is negative, but this field holds 0 to 255: the device gets 252 (0xFC) [-Woverflow]",
+      "6:26: warning: -1 is negative, but this field holds 0 to 255: the device gets 255 (0xFF) [-Woverflow]",
+      "7:14: warning: -10 is negative, but this field holds 0 to 65535: the device gets 65526 (0xFFF6) [-Woverflow]",
+      "8:14: warning: \"-1.0e39\" is beyond the single-precision numbers the device keeps: it becomes minus infinity "
+      "[-Woverflow]",
+      "9:10: warning: \"1.0e40\" is beyond the single-precision numbers the device keeps: it becomes infinity [-Woverflow]",
+      "10:12: warning: the major number of FW_VERSION 70000.10 does not fit in 16 bits: the device checks version 4464.10 "
+      "[-Woverflow]"}},
+    // Networks: CAN with 11 or 29 bits at 125000 or 500000, LIN with 8 at 10400.
+    {"NET CAN_HS 8 500000\nNET LIN 8 500000\nNET CAN_FD_MS 29 10400\nNET LIN 11 10400\nNET CAN_MS 11 125000\n"
+     "NET LIN 8 10400\nNET CAN_FD_HS 29 500000\n",
+     {"1:12: warning: CAN has no 8-bit identifiers: CAN identifiers have 11 or 29 bits, 8 is LIN's [-Wnetwork]",
+      "2:11: warning: LIN does not run at 500000 bit/s: LIN runs at 10400 [-Wnetwork]",
+      "3:18: warning: CAN does not run at 10400 bit/s: CAN runs at 125000 or 500000, 10400 is LIN's [-Wnetwork]",
+      "4:9: warning: LIN has no 11-bit identifiers: LIN identifiers have 8 bits [-Wnetwork]"}},
+    // Data sets: one DID through the sequence a DAT_INIT begins.
+    {"DAT_INIT DID 0xF190\nDAT_CREATE DID 0xF191\nDAT_CHECK DID 0xF190\nDID SAVE 0xDE00\nDAT_DELETE DID 0xF190\n"
+     "DAT_INIT VIN\nDAT_CREATE VIN\nDAT_INIT DID 0x1234\nDAT_CREATE DID 0x1234\nDAT_DELETE DID 0x4321\n",
+     {"2:16: warning: this data set was begun with DID 0xF190, not 0xF191: the statements of one sequence name one DID "
+      "[-Wdata-set]",
+      "1:14: note: DAT_INIT names its DID here",
+      "10:16: warning: this data set was begun with DID 0x1234, not 0x4321: the statements of one sequence name one DID "
+      "[-Wdata-set]",
+      "8:14: note: DAT_INIT names its DID here"}},
+    // DEFINE names: a number, and names inside strings (whole, or a word
+    // with an underscore; a plain word such as ECU is text as meant).
+    {"DEFINE 0x7E0 ENGINE\nDEFINE SW_PART \"31808832-AB\"\nDEFINE ECU 0x7E0\nVERSION \"SW_PART\"\n"
+     "LCD 1 1 \"ECU ready\"\nLCD 2 1 \"ECU\"\nLCD 3 1 \"is SW_PART?\"\nLCD 4 1 \"SW_PARTS\"\nDEFINE 1st 1\n",
+     {"1:8: warning: the name of this DEFINE is the number 0x7E0: from here on every 0x7E0 stands for ENGINE; a DEFINE "
+      "takes the name first, then its value [-Wdefine-number]",
+      "4:9: warning: SW_PART is written inside a string, where a DEFINE name is not replaced: the text shows SW_PART, "
+      "not \"31808832-AB\" [-Wdefine-in-string]",
+      "2:8: note: defined here",
+      "6:9: warning: ECU is written inside a string, where a DEFINE name is not replaced: the text shows ECU, not 0x7E0 "
+      "[-Wdefine-in-string]",
+      "3:8: note: defined here",
+      "7:9: warning: SW_PART is written inside a string, where a DEFINE name is not replaced: the text shows SW_PART, "
+      "not \"31808832-AB\" [-Wdefine-in-string]",
+      "2:8: note: defined here"}},
+    // A warning quoting the script's words shows them printable.
+    {"DEFINE T \"a\tb\"\nDEFINE T \"c\"\n",
+     {"2:8: warning: T is defined again with another value: from here on it stands for this one, and above it for "
+      "\"a\\x09b\" [-Wredefine]",
+      "1:8: note: defined here before"}},
+    {"LCD 1 1 \"TX\"\nDEFINE TX 0x7E0\nDEFINE 5 x\n",
+     {"3:8: warning: the name of this DEFINE is the number 5: from here on every 5 stands for x; a DEFINE takes the name "
+      "first, then its value [-Wdefine-number]"}},
     // Notes on errors.
     {"GOSBU x\n", {"1:1: error: Unknown command: GOSBU", "1:1: note: did you mean GOSUB?"}},
     {"LED GREN ON\nLED RED OF\n", {"1:5: error: Unknown LED <color>", "1:5: note: did you mean GREEN?"}},
@@ -309,6 +377,35 @@ const row program_rows[] = {
       "[-Wstring-lines]",
       "4:9: note: the string ends here", "4:10: error: Unknown command: Go",
       "2:9: note: the string opened here runs on to line 4: is its closing quote missing?"}},
+    // Words of other languages and words the statement before leaves over.
+    {"WAITKEY ENTR\n", {"1:9: error: Invalid primary expression: ENTR", "1:9: note: did you mean ENTER?"}},
+    {"LCD 1 1 VBATT\n", {"1:9: error: Invalid primary expression: VBATT", "1:9: note: did you mean VBAT?"}},
+    {"LCD 1 1 \xE2\x80\x9CReady\xE2\x80\x9D\n",
+     {"1:9: error: Invalid primary expression: \\xE2",
+      "1:9: note: this is a typographic quote: strings begin and end with a straight \""}},
+    {"GETKEY\nIF KEY == ENTER\nENDIF\n",
+     {"2:8: error: Invalid test expression: ==", "2:8: note: a comparison for equality is written =; the comparisons are "
+                                                  "= ! < > &"}},
+    {"VAR[0] = 1\nIF VAR[0] >= 1\nENDIF\n",
+     {"2:11: error: Invalid test expression: >=", "2:11: note: there is no >=: compare with > and the number one below; "
+                                                    "the comparisons are = ! < > &"}},
+    {"VAR[0] = 1\nIF VAR[0] <> 1\nENDIF\n",
+     {"2:11: error: Invalid test expression: <>", "2:11: note: \"not equal\" is written ! (or !=); the comparisons are "
+                                                    "= ! < > &"}},
+    {"GOSUB beep\nEXIT\nbeep\n  RETURN\n", {"3:1: error: Unknown command: beep", "3:1: note: a label ends with a colon: "
+                                                                                  "write beep:"}},
+    {"READ SID 98\n", {"1:10: error: Unknown command: 98", "1:10: note: READ takes its identifier in hexadecimal, with a "
+                                                           "lower-case 0x: 98 is 0x62"}},
+    {"WRITE SID 0x22, 0xF1\n", {"1:15: error: Unknown command: ,", "1:15: note: the numbers of a list stand apart without "
+                                                                    "commas"}},
+    {"VAR[1] = 2\nVAR[1] = VAR[1] -1\n",
+     {"2:17: error: Unknown command: -1", "2:17: note: a minus sign written against a word belongs to it: put a blank "
+                                          "after the -"}},
+    {"HLCD 2 1 VBAT 0 16\n", {"1:15: error: Unknown command: 0", "1:15: note: bar limits are read only when the first has "
+                                                                  "a decimal point: write 0.0"}},
+    {"DEFINE LIMIT 11.5\nIF VBAT < LIMIT\nENDIF\n",
+     {"2:4: error: Invalid test expression", "2:4: note: VBAT compares only with whole numbers: compare with a whole "
+                                             "number, or copy VBAT into a VAR first and compare that"}},
     {"LCD 1 1 \"x\nDELAY 1", {"1:9: error: Token too long: \"x\\x0ADELAY 1\\xFF (1013 times)",
                               "1:9: note: string opened here is never closed"}},
 };
@@ -376,7 +473,9 @@ TEST(check_corpus, clean_scripts_give_no_finding) {
             continue;  // made to fail
         }
         check_options options;
-        options.vbf_checks = path.parent_path() == source_root / "examples";
+        // The clean scripts program the examples' VBF files.
+        options.vbf_checks = path.parent_path() == source_root / "examples" ||
+                             path.parent_path() == source_root / "tests/data/check/clean";
         options.vbf_directory = (source_root / "examples").string();
         for (const finding& f : check_script(text, path.string(), options)) ADD_FAILURE() << path << ":" << shown(f);
         ++checked;
@@ -443,6 +542,12 @@ TEST(check_fixes, applied) {
         {"IF VBAT < 12\n    IF VAR[0] = 1\n        LED RED ON\n    LCD 1 1 \"x\"\nENDIF\n",
          "IF VBAT < 12\n    IF VAR[0] = 1\n        LED RED ON\n    ENDIF\n    LCD 1 1 \"x\"\nENDIF\n"},
         {"IF VBAT < 12\n  LED RED ON", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
+        {"GETKEY\nIF KEY == ENTER\nENDIF", "GETKEY\nIF KEY = ENTER\nENDIF"},
+        {"GOSUB beep\nEXIT\nbeep\nRETURN", "GOSUB beep\nEXIT\nbeep:\nRETURN"},
+        {"VAR[1] = 2\nVAR[1] = VAR[1] -1", "VAR[1] = 2\nVAR[1] = VAR[1] - 1"},
+        {"HUD 1 1 VBAT 0 16.5", "HUD 1 1 VBAT 0.0 16.5"},
+        {"WAITKEY ENTR", "WAITKEY ENTER"},
+        {"GOTO beep\nEXIT\nbeep:\nRETURN", "GOSUB beep\nEXIT\nbeep:\nRETURN"},
         {"IF VBAT < 12\n  LED RED ON\n", "IF VBAT < 12\n  LED RED ON\nENDIF\n"},
     };
     check_options options;
@@ -575,6 +680,31 @@ TEST(check_manual, names_every_warning) {
     std::set<std::string> known;
     for (const warning_info& w : warning_table()) known.insert(std::string(w.name));
     EXPECT_EQ(named, known);
+
+    // And each with an example: a `vsc warning` block, which
+    // tests/dist/manual.sh checks, named in the paragraph after it. The
+    // warnings about VBF files need files the manual's blocks do not have.
+    std::set<std::string> shown;
+    std::istringstream lines(manual);
+    std::string line;
+    bool in_block = false, after = false;
+    for (bool warning_block = false; std::getline(lines, line);) {
+        if (!in_block && line.starts_with("```")) {
+            in_block = true;
+            warning_block = line == "```vsc warning";
+        } else if (in_block && line.starts_with("```")) {
+            in_block = false;
+            after = warning_block;
+        } else if (after && !line.empty()) {
+            for (auto m = std::sregex_iterator(line.begin(), line.end(), name); m != std::sregex_iterator(); ++m)
+                shown.insert(m->str(1));
+            after = false;
+        }
+    }
+    for (const std::string& w : {"flash-name"s, "vbf-path"s, "block-checksum"s}) known.erase(w);
+    std::vector<std::string> missing;
+    std::set_difference(known.begin(), known.end(), shown.begin(), shown.end(), std::back_inserter(missing));
+    EXPECT_EQ(missing, std::vector<std::string>{});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include "compile/compile.h"
 #include "driver/writer.h"
@@ -166,12 +167,33 @@ TEST(fmt_layout, canonical_layout) {
         {"operators and comparisons between blanks", "VAR[1]=VAR[2]+1\nIF KEY!=ENTER\nENDIF\n",
          "VAR[1] = VAR[2] + 1\nIF KEY != ENTER\nENDIF\n"},
         {"an empty script stays empty", "\n \n\t\n", ""},
+        {"a string's own line end does not decide the file's",
+         "lcd 1 1 \"a\nb\"\r\ndelay 1", "LCD 1 1 \"a\nb\"\r\nDELAY 1\r\n"},
+        {"a DEFINE keyword and name with carriage returns in them",
+         "DEF\rINE DEL\rAY 7\ndelay 5\n", "DEF\rINE DEL\rAY 7\ndelay 5\n"},
     };
     for (const layout_row& row : rows) {
         const fmt::format_result r = fmt::format_script(row.input);
         EXPECT_TRUE(r.ok) << row.name << ": " << r.message;
         EXPECT_EQ(r.text, row.output) << row.name;
     }
+}
+
+TEST(fmt_layout, deep_blocks_stop_indenting_at_the_deepest_level) {
+    std::string script, expected;
+    const size_t depth = fmt::deepest_indent + 8;
+    auto indent = [](size_t level) { return std::string(4 * std::min(level, fmt::deepest_indent), ' '); };
+    for (size_t d = 0; d < depth; ++d) {
+        script += "if var[1] = 1\n";
+        expected += indent(d) + "IF VAR[1] = 1\n";
+    }
+    script += "delay 1\n";
+    expected += indent(depth) + "DELAY 1\n";
+    for (size_t d = depth; d-- > 0;) {
+        script += "endif\n";
+        expected += indent(d) + "ENDIF\n";
+    }
+    EXPECT_EQ(fmt::format_script(script).text, expected);
 }
 
 TEST(fmt_layout, refused_script_gives_the_error_and_its_place) {
@@ -239,6 +261,28 @@ TEST(fmt_proof, hand_written_styles) {
     });
     EXPECT_EQ(v.scripts, std::size(scripts));
     EXPECT_GE(v.changed, std::size(scripts) / 2);
+}
+
+// Scripts that a differential run over mutated scripts found laid out
+// into another program or not idempotently.
+TEST(fmt_proof, mutated_scripts_that_broke_it) {
+    const char* const scripts[] = {
+        // the first line end stands inside a string
+        "LCD\r\r\n1 1 \"Battery\nlow\"",
+        "Lcd 1\r\n1 \"Battery\nlow\"\n",
+        // a carriage return inside DEFINE or a name
+        "DEFINE IF DELAY\nDEFINE GREEN !=\r\nD\rEFIne LiMIT",
+        "DEFINE A ANY\n; c\ndEfi\rnE tI",
+        "DEFINE DEL\rAY 7\ndelay 5\n",
+        // a DEFINE from a name's value ends the script
+        "DEFINE D DEFINE\nD X",
+        "VAR[0]=\r5 /* c */ VAR[1] =  VAR[0]\nDEFINE vAR[\nDEFINE / DEFINE\nDEFINE , GOSUB\n/ 0\f",
+    };
+    verdict v;
+    in_directory(source_root / "examples", [&] {
+        for (const char* s : scripts) prove(s, std::string("script:\n") + s, v);
+    });
+    EXPECT_EQ(v.scripts, std::size(scripts));
 }
 
 // Every script of the corpus laid out at random: the room between its
@@ -393,6 +437,29 @@ TEST_F(fmt_cli, check_prints_a_diff_and_fails) {
     EXPECT_EQ(r.out, "--- <stdin>.orig\n+++ <stdin>\n@@ -1 +1 @@\n-delay 1\n\\ No newline at end of file\n+DELAY 1\n");
 }
 
+// A long script with a change every tenth line: the diff names only the
+// changed lines, each in its own hunk at its own line numbers.
+TEST_F(fmt_cli, check_on_a_long_script_gives_small_hunks) {
+    std::string text;
+    const size_t lines = 20000;
+    for (size_t i = 1; i <= lines; ++i)
+        text += i % 2 == 0 ? "DELAY 1\n" : (i % 10 == 5 ? "delay " : "DELAY ") + std::to_string(i) + "\n";
+    const run_result r = run_fmt({"--check", file("long.vsc", text).c_str()});
+    EXPECT_EQ(r.status, 1);
+    size_t removed = 0, added = 0, hunks = 0;
+    std::istringstream diff(r.out);
+    std::string line, last_hunk;
+    for (std::getline(diff, line), std::getline(diff, line); std::getline(diff, line);) {
+        removed += line.starts_with('-');
+        added += line.starts_with('+');
+        if (line.starts_with("@@")) ++hunks, last_hunk = line;
+    }
+    EXPECT_EQ(removed, lines / 10);
+    EXPECT_EQ(added, lines / 10);
+    EXPECT_EQ(hunks, lines / 10);
+    EXPECT_EQ(last_hunk, "@@ -19992,7 +19992,7 @@");
+}
+
 TEST_F(fmt_cli, in_place_keeps_the_mode_and_leaves_formatted_files_alone) {
     const std::string messy = file("messy.vsc", "led green on\r\n");
     const std::string clean = file("clean.vsc", "DELAY 1\n");
@@ -409,6 +476,16 @@ TEST_F(fmt_cli, in_place_keeps_the_mode_and_leaves_formatted_files_alone) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
     EXPECT_EQ(files, 2u) << "a file was left beside the scripts";
     fs::permissions(clean, fs::perms::owner_all);
+
+    // through a symbolic link: the link stays, the file it leads to changes
+    fs::create_directories(dir_ / "real");
+    const std::string target = file("real/target.vsc", "delay 2\n");
+    fs::create_symlink("real/target.vsc", dir_ / "link.vsc");
+    EXPECT_EQ(run_fmt({(dir_ / "link.vsc").c_str()}).status, 0);
+    EXPECT_EQ(run_fmt({"-i", (dir_ / "link.vsc").c_str()}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.vsc"));
+    EXPECT_EQ(read_file(target), "DELAY 2\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);
 }
 
 TEST_F(fmt_cli, wrong_command_lines) {

@@ -232,7 +232,17 @@ std::vector<exchange> exchanges() {
              at(5, "textDocument/hover", 9, 18) + at(6, "textDocument/hover", 20, 0) + at(7, "textDocument/hover", 1, 2),
          {answer(2, hover_text(range(2, 0, 2, 3), led_help)), answer(3, hover_text(range(8, 9, 8, 12), led_help)),
           answer(4, hover_text(range(5, 6, 5, 7), "```vsc\nDEFINE N N 1\n```")), answer(5, nullptr), answer(6, nullptr),
-          answer(7, nullptr)},
+          answer(7, hover_text(range(1, 0, 1, 5), "label `menu`, line 2"))},
+         1, false},
+        // Labels and jumps as the compiler reads them, up to the statement
+        // it refuses (DELAY without its time), and as written after it.
+        {"the compiler's reading", start::opened, "WRITE SID 0x22 1\n10:\nGOTO 10\nGOTO ENDIF\nENDIF:\nDELAY\nc:\nGOTO c\n",
+         at(2, "textDocument/definition", 2, 5) + at(3, "textDocument/hover", 3, 6) + at(4, "textDocument/definition", 3, 6) +
+             at(5, "textDocument/definition", 7, 5) + request(6, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
+         {answer(2, nullptr), answer(3, hover_text(range(3, 5, 3, 10), "label `ENDIF`, line 5")), answer(4, place(4, 0, 4, 5)),
+          answer(5, place(6, 0, 6, 1)),
+          answer(6, {{{"name", "ENDIF"}, {"kind", 12}, {"range", range(4, 0, 4, 6)}, {"selectionRange", range(4, 0, 4, 5)}},
+                     {{"name", "c"}, {"kind", 12}, {"range", range(6, 0, 6, 2)}, {"selectionRange", range(6, 0, 6, 1)}}})},
          1, false},
         {"definition and references", start::opened, navigated,
          at(2, "textDocument/definition", 3, 6) + at(3, "textDocument/definition", 7, 7) + at(4, "textDocument/definition", 5, 6) +
@@ -355,7 +365,7 @@ TEST(lsp, superseded_checks_publish_nothing) {
     for (auto& job : checks.jobs) job();
     std::vector<json> got = messages_of(out.str());
     std::erase_if(got, [](const json& m) { return m.contains("id"); });
-    EXPECT_EQ(json(got).dump(1), json({published(4)}).dump(1));
+    EXPECT_EQ(json(got).dump(1), json::array({published(4)}).dump(1));
 }
 
 // A finding with a fix and a note gives a quick fix for the lines it is on,
@@ -388,6 +398,21 @@ TEST(lsp, quick_fixes) {
     EXPECT_EQ(code_actions(d, sent(range(0, 0, 0, 5))), json::array());
     d.set_text(d.text + "EXIT\n");
     EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array());
+}
+
+// A loop closes at its WHILE, not at an ENDDO that leaves it early; VAR is
+// a variable whether assigned or read.
+TEST(lsp, loops_and_variables) {
+    document d;
+    d.uri = uri;
+    d.set_text("DO\n  GETKEY\n  IF KEY = ESCAPE\n    ENDDO\n  ENDIF\n  VAR[0] = VAR[1]\nWHILE KEY ! ENTER\n");
+    EXPECT_EQ(folding_ranges(d), json::parse(R"([{"startLine":2,"endLine":3},{"startLine":0,"endLine":5}])"));
+    const json types = semantic_token_legend()["tokenTypes"];
+    const std::vector<unsigned> data = semantic_tokens(d)["data"];
+    std::vector<std::string> on_line_5;
+    for (size_t i = 0, line = 0; i + 4 < data.size(); i += 5)
+        if ((line += data[i]) == 5) on_line_5.push_back(types[data[i + 3]]);
+    EXPECT_EQ(on_line_5, (std::vector<std::string>{"variable", "number", "variable", "number"}));
 }
 
 // Hover and completion take each keyword's syntax and sentence from the

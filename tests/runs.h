@@ -115,6 +115,16 @@ struct run_result {
 // and error into files beside `dir` named after `capture`. No file of the
 // run can grow past `file_size_limit`: a write that would fails as on a full
 // disk.
+// In a forked child: becomes the command's process, or ends with 127.
+[[noreturn]] inline void exec_command(const command& c) {
+    std::vector<std::string> words = c.argv;
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    execvp(c.file.c_str(), argv.data());
+    _exit(127);
+}
+
 class program_run {
 public:
     program_run(const fs::path& dir, const command& c, const std::string& capture = "run",
@@ -133,12 +143,7 @@ public:
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<std::string> words = c.argv;
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        execvp(c.file.c_str(), argv.data());
-        _exit(127);
+        exec_command(c);
     }
 
     // Waits for the end of the run; one that outlives `limit` is killed and

@@ -3,7 +3,7 @@
 # the bundle (npm run bundle), the manifest, grammar and language settings
 # and the server, staged in OUT/stage-TARGET, become
 # OUT/vendrak-script-<version>-TARGET.vsix.
-# Usage: [STRIP=strip] package.sh TARGET SERVER OUT     (TARGET: linux-x64 or win32-x64)
+# Usage: SYNTAXES=DIR [STRIP=strip] package.sh TARGET SERVER OUT     (TARGET: linux-x64 or win32-x64)
 set -euo pipefail
 target=$1 server=$2 out=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,7 +21,9 @@ rm -rf "$stage"
 mkdir -p "$stage/dist" "$stage/server" "$stage/syntaxes"
 cp "$here/package.json" "$here/README.md" "$here/language-configuration.json" "$here/.vscodeignore" "$stage/"
 cp "$here/../../LICENSE" "$stage/"
-cp "$here"/syntaxes/*.json "$stage/syntaxes/"
+# SYNTAXES: the grammar the build made from the vocabulary table
+# (editors/vscode/syntaxes of the build directory).
+cp "${SYNTAXES:?SYNTAXES names the folder of the built grammar}"/*.json "$stage/syntaxes/"
 cp "$here/dist/extension.js" "$stage/dist/"
 install -m 755 "$server" "$stage/server/$name"
 # STRIP: the strip program of the server's platform, to leave out its symbols.

@@ -135,7 +135,8 @@ public:
 // Replaces the contents of the existing file `path` with `data`: writes a
 // new file beside it and renames it over the old one, so that a reader sees
 // either the old or the new contents, never a part. The new file keeps the
-// old one's permission bits. False on failure (`error` says why), and the
+// old one's permission bits; where `path` is a symbolic link, the file it
+// leads to is replaced and the link kept. False on failure (`error` says why), and the
 // old file is then left as it was, with no file beside it.
 bool replace_file(const std::string& path, std::string_view data, std::string& error);
 

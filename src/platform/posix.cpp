@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -246,11 +247,17 @@ void release_interrupts() {
     if (--held_depth == 0) sigprocmask(SIG_SETMASK, &held_previous, nullptr);
 }
 
-bool replace_file(const std::string& path, std::string_view data, std::string& error) {
+bool replace_file(const std::string& link, std::string_view data, std::string& error) {
     struct stat old_stat;
-    if (stat(path.c_str(), &old_stat) != 0) {
+    if (stat(link.c_str(), &old_stat) != 0) {
         error = std::strerror(errno);
         return false;
+    }
+    // A symbolic link stays one: the file it leads to is replaced.
+    std::string path = link;
+    if (char* real = realpath(link.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
     }
     std::string temp = path + ".XXXXXX";
     const int fd = mkstemp(temp.data());

@@ -107,13 +107,7 @@ TEST(stress_faults, reader_of_the_output_gone) {
         signal(SIGPIPE, SIG_DFL);
         dup2(in, 0);
         dup2(ends[1], 1);
-        const command c = compiler({"t.vsc"});
-        std::vector<std::string> words = c.argv;
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        execvp(c.file.c_str(), argv.data());
-        _exit(127);
+        exec_command(compiler({"t.vsc"}));
     }
     close(ends[1]);
     int wstatus = 0;

@@ -11,8 +11,12 @@ const oniguruma = require('vscode-oniguruma');
 const vsctm = require('vscode-textmate');
 
 const root = path.resolve(__dirname, '..', '..');
-const grammarPath = path.join(root, 'editors/vscode/syntaxes/vsc.tmLanguage.json');
-const vimSyntaxPath = path.join(root, 'editors/vim/syntax/vsc.vim');
+// The grammar and the Vim syntax file are made by the build from the
+// vocabulary table: VENDRAK_EDITOR_FILES is the editors/ folder of the
+// build directory (make test-editors sets it).
+const generated = process.env.VENDRAK_EDITOR_FILES || path.join(root, 'build', 'editors');
+const grammarPath = path.join(generated, 'vscode/syntaxes/vsc.tmLanguage.json');
+const vimSyntaxPath = path.join(generated, 'vim/syntax/vsc.vim');
 
 async function loadGrammar() {
   const wasm = fs.readFileSync(require.resolve('vscode-oniguruma/release/onig.wasm'));
@@ -160,4 +164,39 @@ test('the grammar and the Vim syntax know the same words and choice words', () =
   assert.ok(tm.words.length > 80, `only ${tm.words.length} words read from the grammar`);
   assert.deepEqual(vim.words, tm.words);
   assert.deepEqual(vim.choices, tm.choices);
+});
+
+// The manual's syntax lines ("`LED GREEN|RED ON|OFF|TOGGLE`" under "### LED"):
+// each statement keyword shows as a keyword and every upper-case word the
+// line offers after it as a word of the language, never as plain text.
+test('every word of the manual\'s syntax lines has its scope', async () => {
+  const grammar = await grammarReady;
+  const manual = fs.readFileSync(path.join(root, 'docs/language.md'), 'utf8');
+  const wrong = [];
+  let keywords = 0;
+  for (const m of manual.matchAll(/^### .+\n\n((?:`[^`\n]+`\n)+)/gm)) {
+    for (const syntax of m[1].trim().split('\n').map((l) => l.slice(1, -1))) {
+      const [keyword, ...rest] = syntax.split(' ');
+      if (!/^[A-Z][A-Z0-9_]*$/.test(keyword)) continue;
+      keywords += 1;
+      const scope = scopeAt(tokenize(grammar, keyword), 0, 0);
+      if (!scope.startsWith('keyword.')) wrong.push(`${keyword}: ${scope}`);
+      const offered = [];
+      for (const word of rest) {
+        if (!/^[A-Z][A-Z0-9_]*(\|[A-Z][A-Z0-9_]*)*$/.test(word)) break;
+        offered.push(word.split('|'));
+      }
+      // The first word of each slot, then every word of each slot in turn
+      // with the first of the others.
+      offered.forEach((slot, i) => slot.forEach((word) => {
+        const words = offered.map((s, j) => (j === i ? word : s[0]));
+        const text = [keyword, ...words].join(' ');
+        const at = text.length - words.slice(i).join(' ').length;
+        const got = scopeAt(tokenize(grammar, text), 0, at);
+        if (got === 'source.vsc' || got.startsWith('invalid')) wrong.push(`${text}: ${word} is ${got}`);
+      }));
+    }
+  }
+  assert.ok(keywords > 40, `only ${keywords} syntax lines read from the manual`);
+  assert.deepEqual(wrong, []);
 });

@@ -9,7 +9,10 @@
 " Prints "N passed, M failed" and exits with 1 when anything failed.
 set nocompatible
 let s:root = fnamemodify(expand('<sfile>:p'), ':h:h:h')
-let &runtimepath = s:root . '/editors/vim,' . &runtimepath
+" The syntax file is made by the build from the vocabulary table:
+" $VENDRAK_EDITOR_FILES is the editors/ folder of the build directory.
+let s:generated = empty($VENDRAK_EDITOR_FILES) ? s:root . '/build/editors' : $VENDRAK_EDITOR_FILES
+let &runtimepath = s:generated . '/vim,' . s:root . '/editors/vim,' . &runtimepath
 let s:failures = []
 let s:passed = 0
 
@@ -73,6 +76,36 @@ try
     endfor
     call s:check(empty(wrong), string(row.text) . ': ' . string(row.token) . ' expected "' . row.vim . '", ' . join(wrong, ', '))
   endfor
+
+  " Each statement keyword of the manual's syntax lines, and each upper-case
+  " word the line offers after it, is coloured as a word of the language.
+  let keywords = 0
+  let heading = 0
+  for line in readfile(s:root . '/docs/language.md')
+    let heading = line =~# '^### ' ? 1 : (heading && (line ==# '' || line =~# '^`') ? 1 : 0)
+    let syntax = matchstr(line, '^`\zs[A-Z][A-Z0-9_]*\%( [^`]*\)\=\ze`$')
+    if !heading || empty(syntax)
+      continue
+    endif
+    let keywords += 1
+    let words = [split(syntax, ' ')[0]]
+    for word in split(syntax, ' ')[1:]
+      if word !~# '^[A-Z][A-Z0-9_|]*$'
+        break
+      endif
+      call add(words, split(word, '|')[0])
+    endfor
+    enew!
+    call setline(1, join(words, ' '))
+    setfiletype vsc
+    let column = 1
+    for word in words
+      let group = s:group_at(1, column)
+      call s:check(group !=# '' && group !=# 'Error', join(words, ' ') . ': ' . word . ' is "' . group . '"')
+      let column += len(word) + 1
+    endfor
+  endfor
+  call s:check(keywords > 40, 'only ' . keywords . ' syntax lines read from the manual')
 
   let files = glob(s:root . '/examples/*.vsc', 0, 1) + globpath(s:root . '/tests/e2e/cases', '**/*.vsc', 0, 1)
   call s:check(len(files) >= 4, 'no scripts found')

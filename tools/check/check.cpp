@@ -52,6 +52,10 @@ constexpr std::array<warning_info, warning_count> table = {{
     {"empty-request", "a WRITE or REQUEST with no bytes"},
     {"read-reply", "a READ SID that cannot be the reply to the request just sent"},
     {"redefine", "a DEFINE name given a second, different value"},
+    {"define-number", "a DEFINE whose name is a number, which then replaces that number"},
+    {"define-in-string", "a DEFINE name written inside a string, where it is not replaced"},
+    {"data-set", "data-set statements of one sequence that name different DIDs"},
+    {"network", "NET identifier widths and bit rates that the chosen network does not have"},
 }};
 
 // "[12] Error: text\n" gives "text", "[12] INTERNAL ERROR: text\n" gives
@@ -188,6 +192,12 @@ std::string printable(std::string_view text) {
 }
 
 std::vector<finding> findings::take() {
+    // Warnings and notes quote the script's own words: one line of printable
+    // text each, as the errors are.
+    for (finding& f : found_) {
+        if (f.level == severity::warning) f.message = printable(f.message);
+        for (note& n : f.notes) n.message = printable(n.message);
+    }
     std::stable_sort(found_.begin(), found_.end(), [](const finding& a, const finding& b) {
         if (a.line != b.line) return a.line < b.line;
         if (a.column != b.column) return a.column < b.column;
@@ -200,14 +210,19 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     findings out(options);
     script_positions positions;
     script tree;
-    const raw_script raw = read_raw(text);
+    // Strings, comments and DEFINE lines; the words only when a note or a
+    // fix needs them.
+    const raw_script raw = read_raw(text, false);
+    const raw_words words(text);
     try {
         tree = parse_script_text(text, &positions);
     } catch (const fatal_error& e) {
         // The first parse error ends the script: what follows it is not read.
-        note_parse_error(text, raw, out.error(parse_error_at(e.message(), positions), script_message(e.message())));
+        note_parse_error(text, words.get(), out.error(parse_error_at(e.message(), positions), script_message(e.message())));
         warn_encoding(text, nullptr, out);
         warn_text(text, raw, out);
+        warn_redefines(raw, out);
+        warn_define_names(raw, out);
         return out.take();
     }
     warn_encoding(text, &positions.tokens.back(), out);
@@ -215,7 +230,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
 
     // Every error of the validator and of program assembly: the validator's
     // first of each statement, then the block and label errors.
-    const parsed_script p{text, name, tree, positions, &raw};
+    const parsed_script p{text, name, tree, positions, &words};
     collect_all errors;
     validate_script(tree, errors);
     const size_t invalid = errors.found.size();
@@ -225,7 +240,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
         const std::string message = script_message(d.message);
         const statement_layout layout = lay_out(tree, positions, d.statement);
         finding& f = out.error(p.at(layout.part(faulty_part(tree.commands[d.statement], message))), message);
-        note_script_error(p, raw, d.statement, f);
+        note_script_error(p, words.get(), d.statement, f);
     }
 
     warn_numbers(p, out);
@@ -234,6 +249,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     warn_defines(p, out);
     warn_values(p, out);
     warn_redefines(raw, out);
+    warn_define_names(raw, out);
     // The jumps are all in place only when program assembly found nothing.
     if (errors.found.size() == invalid) {
         warn_unreachable(p, prog, out);

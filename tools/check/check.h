@@ -56,8 +56,12 @@ enum class warning : uint8_t {
     empty_request,
     read_reply,
     redefine,
+    define_number,
+    define_in_string,
+    data_set,
+    network,
 };
-constexpr size_t warning_count = static_cast<size_t>(warning::redefine) + 1;
+constexpr size_t warning_count = static_cast<size_t>(warning::network) + 1;
 
 struct warning_info {
     std::string_view name;     // as in -Wname

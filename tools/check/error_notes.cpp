@@ -1,6 +1,7 @@
 // Notes on vendrak's errors: where the cause stands and what to write there.
 // The error's own text stays vendrak's; the notes come after it.
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -162,7 +163,7 @@ public:
             f.fix.push_back({at.line, at.column, at.line, end_column(at, word), hex});
             return;
         }
-        if (string_before(f, at)) return;
+        if (string_before(f, at) || left_over(f, at, word)) return;
         if (const std::string_view k = nearest(word, keywords(), true); !k.empty() && word.size() >= 3)
             suggest(f, at, word, k);
     }
@@ -199,7 +200,86 @@ public:
         defined_value(f, at, word);
     }
 
+    // An operand misspelt (VBATT, ENTR), or a string opened with a curly quote.
+    void invalid_operand(finding& f, token_position at) {
+        const raw_word* w = word_at(at);
+        if (w == nullptr) return;
+        if (is_curly_quote(text_.substr(offset(at)))) {
+            f.notes.push_back({at.line, at.column, "this is a typographic quote: strings begin and end with a straight \""});
+            return;
+        }
+        std::vector<std::string_view> operands{words::var_word};
+        for (const std::string_view o : words::operand_words)
+            if (!o.empty()) operands.push_back(o);
+        if (const std::string_view k = nearest(w->text, operands, true); !k.empty() && w->text.size() >= 3)
+            suggest(f, at, w->text, k);
+    }
+
+    // A comparison of other languages: ==, >=, <=, <>, =>, =<.
+    void invalid_comparison(finding& f, token_position at, std::string_view word) {
+        std::string note;
+        if (word == "==") {
+            note = "a comparison for equality is written =";
+            f.fix.push_back({at.line, at.column, at.line, end_column(at, word), "="});
+        } else if (word == "<>") {
+            note = "\"not equal\" is written ! (or !=)";
+            f.fix.push_back({at.line, at.column, at.line, end_column(at, word), "!"});
+        } else if (word == ">=" || word == "=>") {
+            note = "there is no >=: compare with > and the number one below";
+        } else if (word == "<=" || word == "=<") {
+            note = "there is no <=: compare with < and the number one above";
+        }
+        if (!note.empty()) f.notes.push_back({at.line, at.column, note + "; the comparisons are = ! < > &"});
+    }
+
+    // A word the statement before could not take: a label without its
+    // colon, a decimal READ identifier, commas in a list, a minus sign
+    // against a word, bar limits without a point.
+    bool left_over(finding& f, token_position at, std::string_view word) {
+        const raw_word* w = word_at(at);
+        const raw_word* before = word_before(w);
+        if (w == nullptr || before == nullptr) return false;
+        const raw_word* two_before = word_before(before);
+        const auto note = [&](std::string text) { f.notes.push_back({at.line, at.column, std::move(text)}); };
+        for (size_t i = 0; i + 1 < raw_.words.size(); ++i) {
+            const std::string_view jump = raw_.words[i].text;
+            if ((words::same_word(jump, "GOTO") || words::same_word(jump, "GOSUB")) && raw_.words[i + 1].text == word &&
+                !is_number_word(word)) {
+                note("a label ends with a colon: write " + std::string(word) + ":");
+                f.fix.push_back({at.line, end_column(at, word), at.line, end_column(at, word), ":"});
+                return true;
+            }
+        }
+        const bool decimal = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (decimal && two_before != nullptr && words::same_word(two_before->text, "READ") &&
+            (words::same_word(before->text, "SID") || words::same_word(before->text, "MSG"))) {
+            const std::string hex = format("0x%lX", std::strtoul(std::string(word).c_str(), nullptr, 10));
+            note("READ takes its identifier in hexadecimal, with a lower-case 0x: " + std::string(word) + " is " + hex);
+            return true;
+        }
+        if (word == "," && is_number_word(before->text)) {
+            note("the numbers of a list stand apart without commas");
+            return true;
+        }
+        if (word.size() > 1 && word[0] == '-' && (two_before == nullptr || !is_number_word(before->text))) {
+            note("a minus sign written against a word belongs to it: put a blank after the -");
+            f.fix.push_back({at.line, at.column + 1, at.line, at.column + 1, " "});
+            return true;
+        }
+        if (decimal && words::operand_kind(before->text) != EXPR_NONE && two_before != nullptr &&
+            is_number_word(two_before->text)) {
+            note("bar limits are read only when the first has a decimal point: write " + std::string(word) + ".0");
+            f.fix.push_back({at.line, end_column(at, word), at.line, end_column(at, word), ".0"});
+            return true;
+        }
+        return false;
+    }
+
 private:
+    static bool is_curly_quote(std::string_view w) {
+        return w.starts_with("\xE2\x80\x9C") || w.starts_with("\xE2\x80\x9D") || w.starts_with("\xE2\x80\x9E");
+    }
+
     static bool is_number_word(std::string_view w) {
         return !w.empty() && ((w[0] >= '0' && w[0] <= '9') || w[0] == '-' || w[0] == '+');
     }
@@ -275,6 +355,10 @@ void note_parse_error(std::string_view text, const raw_script& raw, finding& f) 
         if (w != nullptr) n.unknown_choice(f, at, m, w->text);
     } else if (m.starts_with("expected a number, but found: ")) {
         n.expected_number(f, at, after("expected a number, but found: "));
+    } else if (m.starts_with("Invalid primary expression: ")) {
+        n.invalid_operand(f, at);
+    } else if (m.starts_with("Invalid test expression: ")) {
+        n.invalid_comparison(f, at, after("Invalid test expression: "));
     } else if (m.starts_with("Token too long: ")) {
         n.never_closed(f, at);
     } else if (m.starts_with("expected ")) {
@@ -320,6 +404,14 @@ void note_script_error(const parsed_script& p, const raw_script& raw, size_t sta
         // block (an ELSE at the IF's column belongs to it), or at the end.
         if (if_open) f.fix.push_back(endif_for(p, *open));
         return;
+    }
+    if (m == "Invalid test expression" && (c.kind == CMD_IF || c.kind == CMD_WHILE)) {
+        const test_expr& t = std::get<condition_form>(c.form).test;
+        const bool vbat = t.lhs.kind == EXPR_VBAT || t.rhs.kind == EXPR_VBAT;
+        const bool decimal = t.lhs.kind == EXPR_FLOAT_NUMBER || t.rhs.kind == EXPR_FLOAT_NUMBER;
+        if (vbat && decimal)
+            f.notes.push_back({at.line, at.column, "VBAT compares only with whole numbers: compare with a whole number, or "
+                                                   "copy VBAT into a VAR first and compare that"});
     }
     const statement_layout layout = lay_out(p.tree, p.positions, statement);
     for (const uint32_t part : layout.parts) {

@@ -51,7 +51,7 @@ struct parsed_script {
     std::string_view name;
     const script& tree;
     const script_positions& positions;
-    const raw_script* raw = nullptr;  // the words as written, for fixes that edit them
+    const raw_words* raw = nullptr;  // the words as written, for fixes that edit them
 
     token_position at(uint32_t token) const { return positions.tokens[token]; }
     std::string_view token(uint32_t token) const { return positions.text(token); }
@@ -60,7 +60,7 @@ struct parsed_script {
     // Whether `token` stands in the text as read (no DEFINE replaced it), so
     // that a fix may edit it there.
     bool written(uint32_t token) const {
-        const raw_word* w = raw == nullptr ? nullptr : word_at(*raw, at(token));
+        const raw_word* w = raw == nullptr ? nullptr : word_at(raw->get(), at(token));
         return w != nullptr && w->text == this->token(token);
     }
 };
@@ -88,6 +88,8 @@ void note_script_error(const parsed_script& p, const raw_script& raw, size_t sta
 // Warnings about values, requests and definitions (values.cpp).
 void warn_values(const parsed_script& p, findings& out);
 void warn_redefines(const raw_script& raw, findings& out);
+// DEFINE names that are numbers, and DEFINE names written inside strings.
+void warn_define_names(const raw_script& raw, findings& out);
 
 // Warnings about the whole program's flow (flow.cpp).
 void warn_flow(const parsed_script& p, findings& out);

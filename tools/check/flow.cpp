@@ -135,11 +135,21 @@ private:
     // the subroutine; a GOSUB goes on only when its subroutine returns.
     void returns() {
         returns_.assign(n_ + 1, false);
-        std::vector<std::vector<uint32_t>> preds(n_ + 1);
-        for (uint32_t i = 0; i < n_; ++i) {
-            if (nodes_[i].next && !is_gosub(i)) preds[i + 1].push_back(i);
-            if (nodes_[i].jump != none && !is_gosub(i)) preds[nodes_[i].jump].push_back(i);
-        }
+        // The predecessors of each statement, all in one array: those of x
+        // stand from first[x] up to first[x + 1].
+        std::vector<uint32_t> first(n_ + 2, 0), preds;
+        const auto each_edge = [&](auto&& edge) {
+            for (uint32_t i = 0; i < n_; ++i) {
+                if (is_gosub(i)) continue;
+                if (nodes_[i].next) edge(i + 1, i);
+                if (nodes_[i].jump != none) edge(nodes_[i].jump, i);
+            }
+        };
+        each_edge([&](uint32_t to, uint32_t) { ++first[to + 1]; });
+        for (uint32_t x = 0; x <= n_; ++x) first[x + 1] += first[x];
+        preds.resize(first[n_ + 1]);
+        std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+        each_edge([&](uint32_t to, uint32_t from) { preds[fill[to]++] = from; });
         std::vector<uint32_t> todo;
         const auto add = [&](uint32_t i) {
             if (!returns_[i]) returns_[i] = true, todo.push_back(i);
@@ -149,7 +159,7 @@ private:
         while (!todo.empty()) {
             const uint32_t x = todo.back();
             todo.pop_back();
-            for (uint32_t p : preds[x]) add(p);
+            for (uint32_t k = first[x]; k < first[x + 1]; ++k) add(preds[k]);
             if (x > 0 && is_gosub(x - 1) && returns_[nodes_[x - 1].jump]) add(x - 1);
             if (const auto c = callers_.find(x); c != callers_.end())
                 for (uint32_t g : c->second)
@@ -187,6 +197,24 @@ private:
                       name_of(label).c_str());
         }
         if (fell_in) return;
+        // A GOTO of the main flow to a label from which a RETURN is reached:
+        // most often a GOSUB written as GOTO.
+        bool jumped_in = false;
+        for (uint32_t i = 0; i < n_; ++i) {
+            if (at(i).kind != CMD_GOTO || !main_[i] || nodes_[i].jump == none || !returns_[nodes_[i].jump]) continue;
+            jumped_in = true;
+            const std::string name = name_of(i);
+            finding* f = out_.warn(warning::return_without_gosub, where(i),
+                                   "GOTO %s leads to a RETURN, which then has no GOSUB to go back to: call it with GOSUB "
+                                   "%s",
+                                   name.c_str(), name.c_str());
+            const uint32_t keyword = p_.first(i);
+            if (f != nullptr && p_.written(keyword)) {
+                const token_position k = p_.at(keyword);
+                f->fix.push_back({k.line, k.column, k.line, k.column + 4, "GOSUB"});
+            }
+        }
+        if (jumped_in) return;
         for (uint32_t i = 0; i < n_; ++i)
             if (at(i).kind == CMD_RETURN && main_[i])
                 out_.warn(warning::return_without_gosub, where(i), "this RETURN can be reached without a GOSUB: there is "

@@ -28,8 +28,8 @@ private:
     void skip(size_t n = 1) { cur_ = std::min<uint32_t>(cur_ + static_cast<uint32_t>(n), end_); }
     void part() { out_.parts.push_back(std::min(cur_, end_ > 0 ? end_ - 1 : 0)); }
 
-    void number(number_read::how as, uint8_t bits, bool list = false) {
-        if (cur_ < end_) out_.numbers.push_back({cur_, as, bits, list});
+    void number(number_read::how as, uint8_t bits, bool list = false, bool no_sign = false) {
+        if (cur_ < end_) out_.numbers.push_back({cur_, as, bits, list, no_sign});
         skip();
     }
     void integer(uint8_t bits = 32) { number(number_read::integer, bits); }
@@ -40,6 +40,11 @@ private:
     void int_arg(uint8_t bits = 32) {
         part();
         integer(bits);
+    }
+    // A number kept in a field of `bits` without a sign.
+    void unsigned_arg(uint8_t bits) {
+        part();
+        number(number_read::integer, bits, false, true);
     }
     void float_pair(bool present) {
         if (!present) return;
@@ -77,7 +82,7 @@ private:
                     if (tok() == ",") {
                         skip();
                     } else {
-                        integer(8);
+                        number(number_read::integer, 8, false, true);
                     }
                 }
                 skip();  // "}"
@@ -91,14 +96,14 @@ private:
     void values(values_ref list, bool msg) {
         for (uint32_t i = 0; i < list.size; ++i) {
             part();
-            number(number_read::integer, msg && i == 0 ? 32 : 8, true);
+            number(number_read::integer, msg && i == 0 ? 32 : 8, true, !(msg && i == 0));
         }
     }
 
     void form(cmd_kind, const bare_form&) {}
     void form(cmd_kind, const dat_form& f) {
         arg();
-        if (f.type == DAT_DID) int_arg(16);
+        if (f.type == DAT_DID) unsigned_arg(16);
     }
     void form(cmd_kind, const delay_form&) { int_arg(); }
     void form(cmd_kind, const diag_form&) {
@@ -108,12 +113,12 @@ private:
     }
     void form(cmd_kind, const did_form& f) {
         arg();
-        int_arg(16);
+        unsigned_arg(16);
         if (f.operation != DID_MODIFY) return;
-        int_arg(8);
-        int_arg(8);
+        unsigned_arg(8);
+        unsigned_arg(8);
         arg();
-        int_arg(8);
+        unsigned_arg(8);
     }
     void form(cmd_kind, const inhale_form&) { arg(); }
     void form(cmd_kind, const exhale_form& f) {
@@ -149,7 +154,7 @@ private:
     }
     void form(cmd_kind, const periodic_form& f) {
         arg();
-        int_arg(16);
+        unsigned_arg(16);
         values(f.bytes, f.type == MSG_MSG);
     }
     void form(cmd_kind, const write_form& f) {
@@ -166,7 +171,7 @@ private:
         if (f.value != -1) int_arg();
     }
     void form(cmd_kind, const security_form&) {
-        int_arg(8);
+        unsigned_arg(8);
         arg();
     }
     void form(cmd_kind, const set_value_form&) {

@@ -18,6 +18,9 @@ struct number_read {
     // The bits of the field that keeps the number: 8 or 16; 32 keeps it whole.
     uint8_t field_bits = 32;
     bool list_element = false;  // a number of a WRITE, REQUEST or PERIODIC list
+    // The field keeps no sign (a byte, a DID, a period, a level): a negative
+    // number reaches the device as a large one.
+    bool unsigned_field = false;
 };
 
 // parts[0] is the statement's first token (its keyword, or the label); then

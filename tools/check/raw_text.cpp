@@ -14,7 +14,10 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' |
 
 class reader {
 public:
-    explicit reader(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+    reader(std::string_view text, bool words) : text_(text.substr(0, text.find('\0'))), words_(words) {
+        // About one word in five bytes of a script: one allocation in most.
+        if (words_) out_.words.reserve(text_.size() / 5 + 16);
+    }
 
     raw_script read() {
         while (skip_space()) {
@@ -113,7 +116,7 @@ private:
             define_ = &out_.defines.back();
             return;
         }
-        out_.words.push_back(w);
+        if (words_) out_.words.push_back(w);
     }
 
     void end_define() {
@@ -124,6 +127,7 @@ private:
 
     static constexpr size_t npos = static_cast<size_t>(-1);
     std::string_view text_;
+    bool words_;
     size_t i_ = 0;
     uint32_t line_ = 1;
     size_t line_start_ = 0;
@@ -134,7 +138,7 @@ private:
 
 }  // namespace
 
-raw_script read_raw(std::string_view text) { return reader(text).read(); }
+raw_script read_raw(std::string_view text, bool words) { return reader(text, words).read(); }
 
 const raw_word* word_at(const raw_script& raw, token_position at) {
     const auto it = std::lower_bound(raw.words.begin(), raw.words.end(), at, [](const raw_word& w, token_position p) {

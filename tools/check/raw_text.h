@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -46,8 +47,23 @@ struct raw_script {
 
 // Reads `text` as the parser does: "/*" to "*/", ";" to the end of the
 // line, strings to the next quote of their kind, lines counted at each line
-// feed; a NUL byte ends the script.
-raw_script read_raw(std::string_view text);
+// feed; a NUL byte ends the script. Without `words`, `raw_script::words`
+// stays empty: only the notes on errors and the fixes need them.
+raw_script read_raw(std::string_view text, bool words = true);
+
+// The words of a script, read on first use.
+class raw_words {
+public:
+    explicit raw_words(std::string_view text) : text_(text) {}
+    const raw_script& get() const {
+        if (!read_) read_.emplace(read_raw(text_));
+        return *read_;
+    }
+
+private:
+    std::string_view text_;
+    mutable std::optional<raw_script> read_;
+};
 
 // The word that begins at `at`, or null.
 const raw_word* word_at(const raw_script& raw, token_position at);

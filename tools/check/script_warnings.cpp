@@ -2,6 +2,7 @@
 // than they are written, blocks that pair up other than they are indented,
 // labels, screen texts, file names, definitions and the bytes of the file.
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,6 +40,28 @@ bool beyond_32_bits(std::string_view t) {
     return negative ? magnitude > 0x80000000u : magnitude > 0x7FFFFFFFu;
 }
 
+// The value of a number as written (sign, 0x, a leading 0 for octal),
+// without its sign, saturating at 2^40: enough to tell what passes 32 bits.
+uint64_t magnitude(std::string_view t) {
+    if (t.starts_with('-') || t.starts_with('+')) t.remove_prefix(1);
+    unsigned base = 10;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16;
+        t.remove_prefix(2);
+    } else if (t.size() > 1 && t[0] == '0') {
+        base = 8;
+    }
+    uint64_t v = 0;
+    for (const char c : t) {
+        const unsigned d = is_digit(c) ? static_cast<unsigned>(c - '0')
+                           : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? static_cast<unsigned>((c | 0x20) - 'a' + 10)
+                                                                     : 99;
+        if (d >= base) break;
+        v = std::min<uint64_t>(v * base + d, uint64_t{1} << 40);
+    }
+    return v;
+}
+
 // A fix that writes `text` in place of the number's `length` bytes from `skip`.
 void replace_in(finding* f, token_position at, size_t skip, size_t length, std::string text) {
     if (f == nullptr) return;
@@ -46,8 +69,10 @@ void replace_in(finding* f, token_position at, size_t skip, size_t length, std::
     f->fix.push_back({at.line, from, at.line, from + static_cast<uint32_t>(length), std::move(text)});
 }
 
-// `written`: the number stands in the text as read, so fixes may edit it.
-void check_integer(const std::string& t, const number_read& n, token_position at, bool written, findings& out) {
+// `written()`: the number stands in the text as read, so fixes may edit it
+// (asked only for a warning).
+template <typename Written>
+void check_integer(const std::string& t, const number_read& n, token_position at, const Written& written, findings& out) {
     int32_t value = 0;
     uint32_t unsigned_value = 0;
     const size_t used = n.as == number_read::unsigned_integer ? convert_uint(t, unsigned_value) : convert_int(t, value);
@@ -61,7 +86,7 @@ void check_integer(const std::string& t, const number_read& n, token_position at
                               "\"%s\" is read as %lld: a whole number is expected here, and the fraction is dropped",
                               t.c_str(), shown);
         // Dropping the fraction (and what follows it) keeps what the device gets.
-        if (written) replace_in(f, at, used, rest.size(), "");
+        if (f != nullptr && written()) replace_in(f, at, used, rest.size(), "");
     } else if (n.list_element && t.back() == ':') {
         out.warn(warning::trailing, at,
                  "\"%s\" is read as the number %lld of the list before it, not as a label; begin labels with a letter",
@@ -73,7 +98,7 @@ void check_integer(const std::string& t, const number_read& n, token_position at
                 finding* f = out.warn(warning::octal, at,
                                       "\"%s\" is octal, the number %lld: a leading 0 makes a number octal", t.c_str(),
                                       shown);
-                if (written) replace_in(f, at, 0, t.size(), std::to_string(shown));
+                if (f != nullptr && written()) replace_in(f, at, 0, t.size(), std::to_string(shown));
             }
             else
                 out.warn(warning::octal, at, "\"%s\" is read as %lld: a leading 0 makes it octal, and %c is no octal digit",
@@ -83,11 +108,24 @@ void check_integer(const std::string& t, const number_read& n, token_position at
         finding* f = out.warn(warning::trailing, at, "\"%s\" is read as %lld; \"%s\" is ignored", t.c_str(), shown,
                               rest.c_str());
         // A unit (2s, 500ms) goes; "5-1" was meant as a sum, which a fix cannot tell.
-        if (written && rest[0] != '-' && rest[0] != '.') replace_in(f, at, used, rest.size(), "");
+        if (f != nullptr && rest[0] != '-' && rest[0] != '.' && written()) replace_in(f, at, used, rest.size(), "");
     }
 
-    if (n.as != number_read::unsigned_integer && beyond_32_bits(t.substr(0, used))) {
+    if (n.as == number_read::unsigned_integer) {
+        // UPLOAD and DOWNLOAD: 0 to 4294967295; a "-" negates modulo 2^32.
+        const std::string_view number = std::string_view(t).substr(0, used);
+        if (number.starts_with('-') && unsigned_value != 0)
+            out.warn(warning::overflow, at, "\"%s\" is read as %u: this number has no sign, and a negative one wraps around",
+                     t.c_str(), unsigned_value);
+        else if (magnitude(number) > 0xFFFFFFFFu)
+            out.warn(warning::overflow, at, "\"%s\" is beyond 32 bits and is read as %u", t.c_str(), unsigned_value);
+    } else if (beyond_32_bits(t.substr(0, used))) {
         out.warn(warning::overflow, at, "\"%s\" is beyond the signed 32-bit numbers and is read as %d", t.c_str(), value);
+    } else if (n.unsigned_field && value < 0) {
+        const uint32_t high = n.field_bits < 32 ? (uint32_t{1} << n.field_bits) - 1 : UINT32_MAX;
+        const auto kept = static_cast<uint32_t>(value) & high;
+        out.warn(warning::overflow, at, "%s is negative, but this field holds 0 to %u: the device gets %u (0x%0*X)",
+                 t.c_str(), high, kept, n.field_bits / 4, kept);
     } else if (n.field_bits < 32) {
         const int64_t low = -(int64_t{1} << (n.field_bits - 1));
         const int64_t high = (int64_t{1} << n.field_bits) - 1;
@@ -104,14 +142,18 @@ void check_number(const parsed_script& p, const number_read& n, findings& out) {
     if (t.empty()) return;
     if (n.as == number_read::floating) {
         const size_t used = float_prefix(t);
+        // The device keeps single precision: beyond about 3.4e38 a number is infinite.
+        if (const std::string number = t.substr(0, used); std::isinf(convert_float(number)))
+            out.warn(warning::overflow, p.at(n.token), "\"%s\" is beyond the single-precision numbers the device keeps: "
+                     "it becomes %sinfinity", t.c_str(), number.starts_with('-') ? "minus " : "");
         if (used < t.size()) {
             finding* f = out.warn(warning::trailing, p.at(n.token), "\"%s\" is read as %s; \"%s\" is ignored",
                                   t.c_str(), t.substr(0, used).c_str(), t.c_str() + used);
-            if (p.written(n.token) && t[used] != '-') replace_in(f, p.at(n.token), used, t.size() - used, "");
+            if (f != nullptr && t[used] != '-' && p.written(n.token)) replace_in(f, p.at(n.token), used, t.size() - used, "");
         }
         return;
     }
-    check_integer(t, n, p.at(n.token), p.written(n.token), out);
+    check_integer(t, n, p.at(n.token), [&] { return p.written(n.token); }, out);
 }
 
 // FW_VERSION XX.YY: the part after the point is read as a number of its
@@ -121,6 +163,13 @@ void check_fw_version(const parsed_script& p, size_t i, const fw_version_form& f
     const statement_layout layout = lay_out(p.tree, p.positions, i);
     const uint32_t token = layout.part(1);
     const std::string t = std::string(p.token(token));
+    // The device keeps the major number in 16 bits.
+    if (f.major < 0 || f.major > 0xFFFF || f.minor < 0) {
+        out.warn(warning::overflow, p.at(token),
+                 "the major number of FW_VERSION %s does not fit in 16 bits: the device checks version %u.%02u", t.c_str(),
+                 static_cast<uint32_t>(f.major) & 0xFFFF, static_cast<uint32_t>(f.minor) & 0xFFFF);
+        return;
+    }
     const size_t point = t.find('.');
     const std::string whole = t.substr(0, point);
     const std::string minor = point == t.npos ? std::string() : t.substr(point + 1);

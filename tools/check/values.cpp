@@ -3,6 +3,7 @@
 // cannot be what the author meant.
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -10,12 +11,15 @@
 
 #include "check/findings.h"
 #include "check/layout.h"
+#include "parser/lexer.h"
 #include "parser/vocabulary.h"
 
 namespace vendrak::check {
 namespace {
 
-constexpr int64_t last_offset = 255;  // slices read the response from byte 0 to byte 255
+constexpr int64_t last_offset = 255;
+
+bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }  // slices read the response from byte 0 to byte 255
 
 bool is_slice(expr_kind k) {
     return k == EXPR_DATA || k == EXPR_UDATA || k == EXPR_HEX || k == EXPR_BIT || k == EXPR_FLOAT || k == EXPR_TEXT;
@@ -113,10 +117,27 @@ void check_comparison(const test_expr& t, const Where& where, findings& out) {
                  t.lhs.kind == EXPR_KEY || t.rhs.kind == EXPR_KEY ? "keys" : "byte arrays");
 }
 
+// CAN networks carry 11- or 29-bit identifiers at 125000 or 500000 bit/s;
+// LIN 8-bit identifiers at 10400 bit/s. vendrak takes any of the widths and
+// rates with any network.
+void check_network(const net_form& f, const std::function<token_position(size_t)>& part, findings& out) {
+    const bool lin = f.network == NET_LIN;
+    const char* name = lin ? "LIN" : "CAN";
+    if ((f.id_bits == 8) != lin)
+        out.warn(warning::network, part(2), "%s has no %d-bit identifiers: %s", name, f.id_bits,
+                 lin ? "LIN identifiers have 8 bits" : "CAN identifiers have 11 or 29 bits, 8 is LIN's");
+    if ((f.bit_rate == 10400) != lin)
+        out.warn(warning::network, part(3), "%s does not run at %d bit/s: %s", name, f.bit_rate,
+                 lin ? "LIN runs at 10400" : "CAN runs at 125000 or 500000, 10400 is LIN's");
+}
+
 }  // namespace
 
 void warn_values(const parsed_script& p, findings& out) {
     uint32_t last_request = UINT32_MAX;  // the service of the request just before, when known
+    // The DID that the latest DAT_INIT DID named, and where: the statements
+    // of its sequence name the same one.
+    std::optional<std::pair<int32_t, token_position>> data_set;
     for (size_t i = 0; i < p.tree.commands.size(); ++i) {
         const command& c = p.tree.commands[i];
         const auto part = [&](size_t k) { return p.at(lay_out(p.tree, p.positions, i).part(k)); };
@@ -149,6 +170,25 @@ void warn_values(const parsed_script& p, findings& out) {
                 const bool zero = (a.rhs.kind == EXPR_NUMBER && a.rhs.number() == 0) ||
                                   (a.rhs.kind == EXPR_FLOAT_NUMBER && a.rhs.fvalue() == 0.0f);
                 if (a.op == OP_DIV && zero) out.warn(warning::divide_by_zero, part(4), "division by 0");
+                break;
+            }
+            case CMD_NET: check_network(std::get<net_form>(c.form), part, out); break;
+            case CMD_DAT_INIT:
+            case CMD_DAT_CREATE:
+            case CMD_DAT_CHECK:
+            case CMD_DAT_DELETE: {
+                const auto& f = std::get<dat_form>(c.form);
+                if (c.kind == CMD_DAT_INIT) {
+                    data_set.reset();
+                    if (f.type == DAT_DID) data_set.emplace(f.did, part(2));
+                } else if (f.type == DAT_DID && data_set && (f.did & 0xFFFF) != (data_set->first & 0xFFFF)) {
+                    finding* w = out.warn(warning::data_set, part(2),
+                                          "this data set was begun with DID 0x%04X, not 0x%04X: the statements of one "
+                                          "sequence name one DID",
+                                          static_cast<unsigned>(data_set->first & 0xFFFF), static_cast<unsigned>(f.did & 0xFFFF));
+                    if (w != nullptr)
+                        w->notes.push_back({data_set->second.line, data_set->second.column, "DAT_INIT names its DID here"});
+                }
                 break;
             }
             case CMD_IF:
@@ -212,6 +252,65 @@ void warn_redefines(const raw_script& raw, findings& out) {
             if (f != nullptr) f->notes.push_back({it->second->name.at.line, it->second->name.at.column, "defined here before"});
         }
         it->second = &d;
+    }
+}
+
+void warn_define_names(const raw_script& raw, findings& out) {
+    const bool numbers = out.enabled(warning::define_number), strings = out.enabled(warning::define_in_string);
+    if (!numbers && !strings) return;
+    // The first definition of each name: strings after it hold the name as text.
+    std::unordered_map<std::string_view, const raw_define*> names;
+    for (const raw_define& d : raw.defines) {
+        const std::string_view name = d.name.text;
+        if (name.empty()) continue;
+        names.try_emplace(name, &d);
+        int32_t value = 0;
+        const bool signed_digit = name.size() > 1 && (name[0] == '-' || name[0] == '+') && is_decimal_digit(name[1]);
+        if (numbers && (is_decimal_digit(name[0]) || signed_digit) && convert_int(name, value) == name.size()) {
+            const std::string shown(name), meant(d.value);
+            out.warn(warning::define_number, d.name.at,
+                     "the name of this DEFINE is the number %s: from here on every %s stands for %s; a DEFINE takes "
+                     "the name first, then its value",
+                     shown.c_str(), shown.c_str(), meant.c_str());
+        }
+    }
+    if (!strings || names.empty()) return;
+    const auto after = [](token_position a, token_position b) {
+        return a.line != b.line ? a.line > b.line : a.column > b.column;
+    };
+    const auto is_word_char = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || is_decimal_digit(c) || c == '_';
+    };
+    for (const raw_string& s : raw.strings) {
+        if (!s.closed) continue;
+        // The whole text, then each word of it that reads as a name made of
+        // several words (SW_PART): a plain word (ECU, LIMIT) in a message is
+        // most often meant as the word.
+        const raw_define* named = nullptr;
+        if (const auto it = names.find(s.text); it != names.end() && after(s.at, it->second->at)) {
+            named = it->second;
+        } else {
+            for (size_t i = 0; i < s.text.size() && named == nullptr;) {
+                if (!is_word_char(s.text[i])) {
+                    ++i;
+                    continue;
+                }
+                size_t end = i;
+                while (end < s.text.size() && is_word_char(s.text[end])) ++end;
+                const std::string_view word = s.text.substr(i, end - i);
+                if (const auto it = names.find(word);
+                    it != names.end() && word.find('_') != word.npos && after(s.at, it->second->at))
+                    named = it->second;
+                i = end;
+            }
+        }
+        if (named == nullptr) continue;
+        const std::string name(named->name.text), value(named->value);
+        finding* f = out.warn(warning::define_in_string, s.at,
+                              "%s is written inside a string, where a DEFINE name is not replaced: the text shows %s, "
+                              "not %s",
+                              name.c_str(), name.c_str(), value.c_str());
+        if (f != nullptr) f->notes.push_back({named->name.at.line, named->name.at.column, "defined here"});
     }
 }
 

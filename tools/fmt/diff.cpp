@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace vendrak::fmt {
@@ -25,7 +27,9 @@ enum class op : uint8_t { keep, remove, add };
 // row of furthest points per edit count, so memory grows with the product
 // of the lengths and the number of edits; past a budget the middle is
 // given as one removal and one addition, which is still a correct diff.
-std::vector<op> edit_script(const std::vector<std::string_view>& a, const std::vector<std::string_view>& b) {
+using lines = std::span<const std::string_view>;
+
+std::vector<op> edit_script(lines a, lines b) {
     const auto n = static_cast<std::ptrdiff_t>(a.size()), m = static_cast<std::ptrdiff_t>(b.size());
     const std::ptrdiff_t max = n + m, offset = max + 1;
     constexpr size_t budget = size_t{1} << 23;  // furthest points kept, over every row
@@ -74,6 +78,76 @@ std::vector<op> edit_script(const std::vector<std::string_view>& a, const std::v
     return ops;
 }
 
+// Lines that stand once in each text, matched in the order of both: the
+// longest such sequence (patience sorting), as pairs of indexes.
+std::vector<std::pair<size_t, size_t>> anchors(lines a, lines b) {
+    struct seen {
+        size_t in_a = 0, in_b = 0, at_a = 0, at_b = 0;
+    };
+    std::unordered_map<std::string_view, seen> count;
+    count.reserve(a.size() + b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        seen& c = count[a[i]];
+        ++c.in_a;
+        c.at_a = i;
+    }
+    for (size_t j = 0; j < b.size(); ++j) {
+        if (const auto f = count.find(b[j]); f != count.end()) {
+            ++f->second.in_b;
+            f->second.at_b = j;
+        }
+    }
+    std::vector<std::pair<size_t, size_t>> unique;  // in the order of a
+    for (size_t i = 0; i < a.size(); ++i)
+        if (const seen& c = count[a[i]]; c.in_a == 1 && c.in_b == 1) unique.emplace_back(i, c.at_b);
+    // The longest run increasing in b: the top of each pile, and each
+    // entry's predecessor.
+    std::vector<size_t> tops, before(unique.size());
+    for (size_t k = 0; k < unique.size(); ++k) {
+        const auto pile = std::lower_bound(tops.begin(), tops.end(), unique[k].second,
+                                           [&](size_t t, size_t b_index) { return unique[t].second < b_index; });
+        before[k] = pile == tops.begin() ? SIZE_MAX : *(pile - 1);
+        if (pile == tops.end()) {
+            tops.push_back(k);
+        } else {
+            *pile = k;
+        }
+    }
+    std::vector<std::pair<size_t, size_t>> chain;
+    for (size_t k = tops.empty() ? SIZE_MAX : tops.back(); k != SIZE_MAX; k = before[k]) chain.push_back(unique[k]);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+// The edit script between a and b: their common beginning and end kept, the
+// rest cut at the anchors, each piece searched on its own. A formatted
+// script keeps most of its lines, so the pieces stay small and the search
+// within its budget.
+std::vector<op> diff_lines(lines a, lines b) {
+    std::vector<op> ops;
+    auto piece = [&](lines x, lines y) {
+        size_t head = 0;
+        while (head < x.size() && head < y.size() && x[head] == y[head]) ++head;
+        size_t tail = 0;
+        while (tail < x.size() - head && tail < y.size() - head && x[x.size() - 1 - tail] == y[y.size() - 1 - tail])
+            ++tail;
+        ops.insert(ops.end(), head, op::keep);
+        const std::vector<op> middle =
+            edit_script(x.subspan(head, x.size() - head - tail), y.subspan(head, y.size() - head - tail));
+        ops.insert(ops.end(), middle.begin(), middle.end());
+        ops.insert(ops.end(), tail, op::keep);
+    };
+    size_t i = 0, j = 0;
+    for (const auto& [ai, bj] : anchors(a, b)) {
+        piece(a.subspan(i, ai - i), b.subspan(j, bj - j));
+        ops.push_back(op::keep);
+        i = ai + 1;
+        j = bj + 1;
+    }
+    piece(a.subspan(i), b.subspan(j));
+    return ops;
+}
+
 void append_line(std::string& out, char mark, std::string_view line) {
     out += mark;
     out.append(line);
@@ -86,22 +160,13 @@ std::string unified_diff(std::string_view before, std::string_view after, std::s
                          std::string_view new_name) {
     if (before == after) return {};
     const std::vector<std::string_view> a = lines_of(before), b = lines_of(after);
-    // The lines both begin and end with are no part of the search.
-    size_t head = 0;
-    while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
-    size_t tail = 0;
-    while (tail < a.size() - head && tail < b.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) ++tail;
-    std::vector<op> ops(head, op::keep);
-    const std::vector<op> middle =
-        edit_script({a.begin() + static_cast<std::ptrdiff_t>(head), a.end() - static_cast<std::ptrdiff_t>(tail)},
-                    {b.begin() + static_cast<std::ptrdiff_t>(head), b.end() - static_cast<std::ptrdiff_t>(tail)});
-    ops.insert(ops.end(), middle.begin(), middle.end());
-    ops.insert(ops.end(), tail, op::keep);
+    const std::vector<op> ops = diff_lines(a, b);
 
     std::string out;
     out.append("--- ").append(old_name).append("\n+++ ").append(new_name).append("\n");
     constexpr size_t context = 3;
     size_t i = 0;
+    size_t counted = 0, old_line = 0, new_line = 0;  // the lines of both texts before ops[counted]
     while (i < ops.size()) {
         if (ops[i] == op::keep) {
             ++i;
@@ -120,10 +185,9 @@ std::string unified_diff(std::string_view before, std::string_view after, std::s
         }
         end = std::min(ops.size(), end + context);
         // line numbers of the hunk's start in both texts
-        size_t old_line = 0, new_line = 0;
-        for (size_t j = 0; j < start; ++j) {
-            if (ops[j] != op::add) ++old_line;
-            if (ops[j] != op::remove) ++new_line;
+        for (; counted < start; ++counted) {
+            if (ops[counted] != op::add) ++old_line;
+            if (ops[counted] != op::remove) ++new_line;
         }
         size_t old_count = 0, new_count = 0;
         for (size_t j = start; j < end; ++j) {

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -36,13 +39,14 @@ bool is_comparison(unsigned char c) { return c == '<' || c == '=' || c == '>' ||
 enum class item_kind : uint8_t { token, line_comment, block_comment };
 
 struct item {
-    size_t begin;            // first byte
+    uint32_t begin;          // first byte
     uint32_t length;         // bytes; carriage returns after a word are not part of it
+    token_position place;    // its line and the column of its first byte, from 1
     item_kind kind;
     bool unclosed = false;   // a block comment that runs to the end of the script
-    token_position place;    // its line and the column of its first byte, from 1
+    bool broken = false;     // a word with carriage returns inside, which the tokenizer drops
 
-    size_t end() const { return begin + length; }
+    size_t end() const { return size_t{begin} + length; }
 };
 
 // Cuts `s` into words and comments. Returns nothing for text the compiler
@@ -54,9 +58,11 @@ std::optional<std::vector<item>> scan(std::string_view s) {
     const size_t n = s.size();
     // Offsets within a script of up to 4 GiB fit the items' lengths.
     if (n > UINT32_MAX) return std::nullopt;
-    items.reserve(n / 5 + 16);
+    // Scripts as people write them hold fewer items than half their bytes.
+    items.reserve(n / 2 + 16);
     auto add = [&](item_kind kind, size_t begin, size_t end, bool unclosed = false) {
-        items.push_back({begin, static_cast<uint32_t>(end - begin), kind, unclosed, {}});
+        const bool broken = kind == item_kind::token && std::memchr(s.data() + begin, '\r', end - begin) != nullptr;
+        items.push_back({static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), {}, kind, unclosed, broken});
     };
     // A character appended to a word takes the carriage returns after it along.
     auto after = [&](size_t i) {
@@ -202,10 +208,7 @@ format_result refused(std::string_view text, const std::string& message) {
 class layout {
 public:
     layout(std::string_view text, const std::vector<item>& items, const script& tree, const script_positions& p)
-        : s_(text), items_(items), tree_(tree), p_(p) {
-        const size_t lf = s_.find('\n');
-        eol_ = lf != s_.npos && lf > 0 && s_[lf - 1] == '\r' ? "\r\n" : "\n";
-    }
+        : s_(text), items_(items), tree_(tree), p_(p), eol_(line_end()) {}
 
     std::string run() {
         out_.reserve(s_.size() + s_.size() / 4);
@@ -219,16 +222,43 @@ public:
 private:
     static constexpr uint32_t none = UINT32_MAX;
 
+    // The file's line end: that of its first line that ends outside a
+    // string. A string's own line ends are kept as written, so they say
+    // nothing (and the formatted file must give the same answer).
+    std::string_view line_end() const {
+        size_t from = 0;
+        auto first_in = [&](size_t to) {
+            const size_t lf = s_.substr(from, to - from).find('\n');
+            return lf == s_.npos ? s_.npos : from + lf;
+        };
+        for (const item& it : items_) {
+            const size_t lf = first_in(it.kind == item_kind::token ? it.begin : it.end());
+            if (lf != s_.npos) return lf > 0 && s_[lf - 1] == '\r' ? "\r\n" : "\n";
+            from = it.end();
+        }
+        const size_t lf = first_in(s_.size());
+        return lf != s_.npos && lf > 0 && s_[lf - 1] == '\r' ? "\r\n" : "\n";
+    }
+
     std::string_view text_of(size_t i) const { return s_.substr(items_[i].begin, items_[i].length); }
+    // A word as the tokenizer reads it.
+    std::string_view read_text(size_t i) const { return items_[i].broken ? unbroken_.at(i) : text_of(i); }
     bool is_token(size_t i) const { return items_[i].kind == item_kind::token; }
 
     // Every word written after DEFINE: a word with one of these texts may be
-    // replaced, so neither it nor its neighbourhood is touched.
+    // replaced, so neither it nor its neighbourhood is touched. Words are
+    // compared as the tokenizer reads them, without the carriage returns
+    // written inside them.
     void find_names() {
         bool after_define = false;
         for (size_t i = 0; i < items_.size(); ++i) {
             if (!is_token(i)) continue;
-            const std::string_view t = text_of(i);
+            std::string_view t = text_of(i);
+            if (items_[i].broken) {
+                std::string& w = unbroken_[i];
+                std::copy_if(t.begin(), t.end(), std::back_inserter(w), [](char c) { return c != '\r'; });
+                t = w;
+            }
             if (after_define) names_.insert(t);
             after_define = words::same_word(t, words::define_keyword);
         }
@@ -258,7 +288,7 @@ private:
             size_t i = next, k = first;
             for (; k < end && i < items_.size(); ++k, i = next_word(i + 1)) {
                 if (!(items_[i].place == p_.tokens[k]) || !same_word_text(text_of(i), p_.text(k)) ||
-                    names_.contains(text_of(i)))
+                    names_.contains(read_text(i)))
                     break;
             }
             if (k < end) continue;  // not plain: its words stay as written
@@ -317,7 +347,7 @@ private:
             out_ += eol_;
             if (feeds >= 2) out_ += eol_;
         }
-        for (size_t k = 0; k < level; ++k) out_ += indent_unit;
+        for (size_t k = std::min(level, deepest_indent); k > 0; --k) out_ += indent_unit;
         line_has_text_ = false;
     }
 
@@ -406,7 +436,7 @@ private:
         const cmd_kind kind = tree_.commands[st].kind;
         const bool label_name = index == 1 && (kind == CMD_GOTO || kind == CMD_GOSUB);
         if (kind != CMD_LABEL && !label_name) {
-            const std::string_view canonical = canonical_word(kind, t);
+            const std::string_view canonical = canonical_word(kind, read_text(i));
             if (!canonical.empty() && canonical != t && !names_.contains(canonical)) t = canonical;
         }
         if (t == "[") ++brackets_;
@@ -507,14 +537,14 @@ private:
     }
 
     // A DEFINE whose name is the last word of the script stands for a single
-    // blank; a line end after the name would leave it without a value.
+    // blank; a line end after the name would leave it without a value. The
+    // DEFINE may be written there or come from a name's value, and either
+    // way its words stay as written: a script whose last word does so ends
+    // as it did.
     bool ends_in_define_name() const {
         size_t last = items_.size();
         while (last > 0 && !is_token(last - 1)) --last;
-        if (last < 2 || s_.find('\n', items_[last - 1].end()) != s_.npos) return false;
-        for (size_t i = last - 1; i-- > 0;)
-            if (is_token(i)) return words::same_word(text_of(i), words::define_keyword);
-        return false;
+        return last > 0 && verbatim_[last - 1] && s_.find('\n', items_[last - 1].end()) == s_.npos;
     }
 
     std::string_view s_;
@@ -523,6 +553,7 @@ private:
     const script_positions& p_;
     std::string_view eol_;
 
+    std::unordered_map<size_t, std::string> unbroken_;  // by broken word: its text as the tokenizer reads it
     std::unordered_set<std::string_view> names_;
     std::vector<uint32_t> owner_;  // by item: the statement a word is laid out in, or none
     std::vector<bool> verbatim_;   // by item: written as it stands

@@ -8,6 +8,7 @@
 // stands.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,6 +24,9 @@ struct format_result {
 
 // The width of one level of block indentation.
 inline constexpr std::string_view indent_unit = "    ";
+// Blocks nested deeper are indented as this level: the layout of a script
+// stays within a fixed factor of its size however deep its blocks go.
+inline constexpr size_t deepest_indent = 32;
 
 format_result format_script(std::string_view text);
 

@@ -5,6 +5,9 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "parser/parser.h"
+#include "parser/vocabulary.h"
+
 namespace vendrak::lsp {
 namespace {
 
@@ -50,6 +53,58 @@ void document::set_text(std::string new_text) {
     ++generation;
     lines = text_index(text);
     words = scan_outline(text);
+}
+
+void document::read() {
+    if (read_generation == generation) return;
+    read_generation = generation;
+    script_positions positions;
+    bool whole = true;
+    try {
+        parse_script_text(text, &positions);
+    } catch (const std::exception&) {
+        whole = false;
+    }
+    auto offset_of_token = [&](size_t token) {
+        return lines.offset_of_place(positions.tokens[token].line, positions.tokens[token].column);
+    };
+    // Where the compiler's reading ends: the first token of the statement it
+    // refused.
+    size_t reached = text.size();
+    if (!whole) {
+        const size_t next = positions.statements.empty() ? 0 : positions.statements.back().end;
+        reached = next < positions.tokens.size() ? offset_of_token(next) : 0;
+    }
+    // The word a token of the compiler begins; none for a token that a
+    // DEFINE name stands for, whose text in the file is the name.
+    auto word_of = [&](uint32_t token) -> std::optional<size_t> {
+        const size_t k = words.word_at(offset_of_token(token));
+        if (k == words.words.size() || words.words[k].begin != offset_of_token(token)) return std::nullopt;
+        if (word_text(text, words.words[k]) != positions.text(token)) return std::nullopt;
+        return k;
+    };
+    std::vector<symbol> labels, jumps;
+    auto add = [&](std::vector<symbol>& to, uint32_t token) {
+        if (const auto k = word_of(token))
+            to.push_back({std::string(label_name(word_text(text, words.words[*k]))), *k, words.words[*k].end});
+    };
+    for (const script_positions::range& s : positions.statements) {
+        if (s.first >= s.end) continue;
+        const std::string_view first = positions.text(s.first);
+        const cmd_kind kind = vocabulary::statement_kind(first);
+        if ((kind == CMD_GOTO || kind == CMD_GOSUB) && s.first + 1 < s.end)
+            add(jumps, s.first + 1);
+        else if (kind == 0 && first.size() > 1 && first.back() == ':')
+            add(labels, s.first);
+    }
+    auto rest = [&](std::vector<symbol>& to, const std::vector<symbol>& scanned) {
+        for (const symbol& s : scanned)
+            if (words.words[s.word].begin >= reached) to.push_back(s);
+    };
+    rest(labels, words.labels);
+    rest(jumps, words.jumps);
+    words.labels = std::move(labels);
+    words.jumps = std::move(jumps);
 }
 
 std::optional<size_t> document::offset_in(const text_index& lines, const json& p) {

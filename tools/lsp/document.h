@@ -2,6 +2,7 @@
 // requests about a place in it. Private to the server.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -51,6 +52,8 @@ struct document {
     // script_findings are of.
     uint64_t generation = 0;
     uint64_t checked = UINT64_MAX;
+    uint64_t read_generation = UINT64_MAX;  // the text read() last read
+    std::chrono::steady_clock::time_point changed_at{};  // of the last change; none for the opened text
 
     document() = default;
     document(const document&) = delete;
@@ -58,6 +61,12 @@ struct document {
 
     // Takes a new text: the line index and the outline follow it.
     void set_text(std::string new_text);
+    // Puts the compiler's reading of the text into the outline's labels and
+    // jumps, once per text: a "10:" that a number list takes is no label, a
+    // keyword that a GOTO takes is a label. Past a statement the compiler
+    // refuses, the words as written stand. Done when a request needs it, not
+    // on every change, since it parses the whole text.
+    void read();
     // The byte offset of a position sent by the editor; none past the last line.
     std::optional<size_t> offset_of(const json& position) const { return offset_in(lines, position); }
     static std::optional<size_t> offset_in(const text_index& lines, const json& position);

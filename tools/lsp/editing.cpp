@@ -210,7 +210,7 @@ json folding_ranges(const document& d) {
         }
         if (last > first) out.push_back({{"startLine", first}, {"endLine", last}, {"kind", "comment"}});
     }
-    // IF ... ENDIF and DO ... WHILE (or ENDDO): the keywords that open and
+    // IF ... ENDIF and DO ... WHILE: the keywords that open and
     // close blocks, not where a jump takes one as a label or a DEFINE line
     // holds it.
     const std::vector<bool> defining = in_definitions(d);
@@ -232,7 +232,7 @@ json folding_ranges(const document& d) {
             close(ifs, k);
         else if (words::same_word(w, "DO"))
             dos.push_back(k);
-        else if (words::same_word(w, "WHILE") || words::same_word(w, "ENDDO"))
+        else if (words::same_word(w, "WHILE"))  // ENDDO leaves a loop; only WHILE closes it
             close(dos, k);
     }
     for (json& b : blocks) out.push_back(std::move(b));
@@ -327,11 +327,13 @@ json semantic_tokens(const document& d) {
             add(w.begin, w.end, macro_token);
         else if (const symbol* s = symbol_at(d.words.labels, k) ? symbol_at(d.words.labels, k) : symbol_at(d.words.jumps, k))
             add(w.begin, w.begin + s->name.size(), label_token);
+        else if (words::same_word(name, words::var_word))  // VAR[n] names a variable, assigned or read
+            add(w.begin, w.end, variable_token);
         else if (words::statement_kind(name) != 0 || words::same_word(name, words::define_keyword))
             add(w.begin, w.end, keyword_token);
         else if (is_choice_word(name))
             add(w.begin, w.end, enum_member_token);
-        else if (words::operand_kind(name) != EXPR_NONE || words::same_word(name, words::var_word))
+        else if (words::operand_kind(name) != EXPR_NONE)
             add(w.begin, w.end, variable_token);
         else if ((text[0] >= '0' && text[0] <= '9') ||
                  (text.size() > 1 && (text[0] == '-' || text[0] == '.') && text[1] >= '0' && text[1] <= '9'))

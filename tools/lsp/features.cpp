@@ -103,9 +103,15 @@ json hover(const document& d, size_t offset, bool markdown) {
     if (k == d.words.words.size() || d.words.words[k].kind != word::name) return nullptr;
     const word& w = d.words.words[k];
     std::string value;
-    if (const meaning m = meaning_at(d, offset); m.what == meaning::define) {
+    const meaning m = meaning_at(d, offset);
+    if (m.what == meaning::define) {
         const std::string line = define_text(d, *m.definition);
         value = markdown ? "```vsc\n" + line + "\n```" : line;
+    } else if (m.what == meaning::label) {
+        // A label, or a word a jump takes as one, even a keyword's.
+        value = markdown ? "label `" + m.name + "`" : "label " + m.name;
+        value += m.definition ? ", line " + std::to_string(d.lines.position_of(d.words.words[m.definition->word].begin).line + 1)
+                              : ": not in the script";
     } else if (const auto help = help_for(raw(d, k))) {
         value = markdown ? "```vsc\n" + help->syntax + "\n```\n" + std::string(help->summary)
                          : help->syntax + "\n\n" + plain(help->summary);

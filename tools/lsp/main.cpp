@@ -16,9 +16,11 @@ constexpr const char* usage_text =
     "it over standard input and output with the Language Server Protocol. It\n"
     "reports the errors and warnings of vendrak-check as a script is typed\n"
     "(the VBF files it programs are checked when it is opened and saved), and\n"
-    "answers hover, go to definition, find references, document symbols and\n"
-    "completion. The exit status is 0 after a shutdown request, 1 when the\n"
-    "input ends or exit comes without one, and 2 for a wrong command line.\n"
+    "answers hover, go to definition, find references, document symbols,\n"
+    "completion, quick fixes, rename, formatting, semantic tokens, folding\n"
+    "ranges, signature help and document highlights. The exit status is 0\n"
+    "after a shutdown request, 1 when the input ends or exit comes without\n"
+    "one, and 2 for a wrong command line.\n"
     "\n"
     "      --stdio      talk over standard input and output (the only way)\n"
     "  -h, --help       print this text\n"
@@ -50,7 +52,9 @@ int main(int argc, char** argv) {
     // session does, whatever check is running (a VBF check of a big flash
     // file takes seconds), and nothing is written after the last message.
     vendrak::lsp::worker_thread checks, flash_checks;
-    vendrak::lsp::server server(std::cout, checks, flash_checks);
+    // 50 ms: longer than the gap between the changes of one burst (an
+    // editor's replace-all, a paste, fast typing), short beside a check.
+    vendrak::lsp::server server(std::cout, checks, flash_checks, std::chrono::milliseconds(50));
     int status = 1;
     try {
         status = vendrak::lsp::serve(std::cin, server);

@@ -110,7 +110,10 @@ struct server::state {
     // Set by close(): nothing is written any more.
     bool closed = false;
 
-    state(std::ostream& o, background& c, background& f) : out(o), checks(c), flash_checks(f) {}
+    std::chrono::milliseconds pause;
+
+    state(std::ostream& o, background& c, background& f, std::chrono::milliseconds p)
+        : out(o), checks(c), flash_checks(f), pause(p) {}
 
     void send(const json& message) {
         if (closed) return;
@@ -208,7 +211,8 @@ json server::state::request(const std::string& method, const json& params) {
         {"textDocument/semanticTokens/full", [](const document& d, const json&, const state&) { return semantic_tokens(d); }},
     };
     if (const auto handler = of_a_document.find(method); handler != of_a_document.end()) {
-        const document* d = find(params);
+        document* d = find(params);
+        if (d) d->read();
         return d ? handler->second(*d, params, *this) : json(nullptr);
     }
     using answer_at = json (*)(const document&, size_t, const json&, const state&);
@@ -228,7 +232,8 @@ json server::state::request(const std::string& method, const json& params) {
     };
     const auto handler = at_a_place.find(method);
     if (handler == at_a_place.end()) throw rpc_error{method_not_found, "no method " + method};
-    const document* d = find(params);
+    document* d = find(params);
+    if (d) d->read();
     // A place past the last line has nothing to show.
     const std::optional<size_t> at = d ? d->offset_of(params.at("position")) : std::nullopt;
     return at ? handler->second(*d, *at, params, *this) : json(nullptr);
@@ -333,6 +338,7 @@ void server::state::change(document& d, const json& params) {
         }
         d.version = version.get<int64_t>();
         d.set_text(std::move(text));
+        d.changed_at = std::chrono::steady_clock::now();
     } catch (...) {
         publish_held(d);
         throw;
@@ -351,10 +357,19 @@ void server::state::publish_held(const document& d) {
 void server::state::check(document& d) {
     made_jobs.push_back({&checks, d.uri, [this, uri = d.uri, generation = d.generation, text = d.text, path = d.path,
                                           directory = root] {
-        {
-            const std::lock_guard lock(mutex);
-            const auto d = documents.find(uri);
-            if (now != phase::running || d == documents.end() || d->second->generation != generation) return;
+        // While changes keep coming, the check waits for the pause after
+        // them; a newer text makes it give way at once.
+        for (;;) {
+            std::chrono::steady_clock::duration wait{};
+            {
+                const std::lock_guard lock(mutex);
+                const auto d = documents.find(uri);
+                if (now != phase::running || d == documents.end() || d->second->generation != generation) return;
+                const auto since = std::chrono::steady_clock::now() - d->second->changed_at;
+                if (since >= pause) break;
+                wait = pause - since;
+            }
+            std::this_thread::sleep_for(wait);
         }
         check::check_options options;
         options.vbf_checks = false;
@@ -409,8 +424,8 @@ void server::state::flash_checked(const std::string& uri, std::vector<flash_find
     publish_held(*d->second);
 }
 
-server::server(std::ostream& out, background& checks, background& flash_checks)
-    : state_(std::make_unique<state>(out, checks, flash_checks)) {}
+server::server(std::ostream& out, background& checks, background& flash_checks, std::chrono::milliseconds pause)
+    : state_(std::make_unique<state>(out, checks, flash_checks, pause)) {}
 
 server::~server() = default;
 

@@ -19,6 +19,7 @@
 // levels (deeper is refused before it is parsed).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -86,8 +87,10 @@ class server {
 public:
     // Writes to `out`; the checks of the scripts run on `checks`, the VBF
     // checks on `flash_checks`. The backgrounds must run no job of this
-    // server once the server is gone (stop a worker_thread first).
-    server(std::ostream& out, background& checks, background& flash_checks);
+    // server once the server is gone (stop a worker_thread first). A check
+    // after a change waits until no change has come for `pause`, so that a
+    // burst of changes is checked once, at its end.
+    server(std::ostream& out, background& checks, background& flash_checks, std::chrono::milliseconds pause = {});
     server(std::ostream& out, background& jobs) : server(out, jobs, jobs) {}
     ~server();
     server(const server&) = delete;

@@ -102,6 +102,21 @@ function diagnosticsOf(view, findings) {
             source: f.name ? `-W${f.name}` : 'vendrak',
             message: f.message,
         };
+        // The checker's notes under the message: the cause of an error, or
+        // what was probably meant.
+        if (Array.isArray(f.notes) && f.notes.length > 0) {
+            diagnostic.renderMessage = () => {
+                const dom = document.createElement('div');
+                dom.append(f.message);
+                for (const n of f.notes) {
+                    const note = document.createElement('div');
+                    note.className = 'note';
+                    note.textContent = `${n.line}:${n.column}: note: ${n.message}`;
+                    dom.append(note);
+                }
+                return dom;
+            };
+        }
         if (Array.isArray(f.fix) && f.fix.length > 0) {
             diagnostic.actions = [{
                 name: 'Fix',
@@ -309,6 +324,11 @@ try {
 } catch {
     // no storage
 }
+// A link opened in the page's own tab changes only the fragment.
+window.addEventListener('hashchange', () => {
+    const script = fromFragment(location.hash);
+    if (script !== null) setScript(script);
+});
 if (linked !== null) setScript(linked);
 else if (stored !== null) setScript(stored);
 else loadExample(examples[0]);

@@ -21,6 +21,8 @@ const native = (name) => path.join(nativeDir, name);
 fs.mkdirSync(artefacts, { recursive: true });
 
 let failures = 0;
+const started = Date.now();
+const seconds = () => ((Date.now() - started) / 1000).toFixed(0);
 function check(ok, what, detail = '') {
     console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}${!ok && detail ? '\n' + detail : ''}`);
     if (!ok) failures++;
@@ -154,12 +156,84 @@ async function drawnErrors(page) {
     });
 }
 
+// The editor's text, from the lines it draws (all of them, for a short
+// script).
+async function editorText(page) {
+    return page.evaluate(() => [...document.querySelectorAll('.cm-line')].map((l) => l.textContent).join('\n'));
+}
+// A checker's fix applied to a text (ASCII, so byte columns are
+// characters), the last edit first.
+function applyFix(text, fix) {
+    const lines = text.split('\n');
+    const offset = (line, column) => lines.slice(0, line - 1).reduce((n, l) => n + l.length + 1, 0) + column - 1;
+    for (const e of [...fix].reverse())
+        text = text.slice(0, offset(e.line, e.column)) + e.text + text.slice(offset(e.end_line, e.end_column));
+    return text;
+}
+
 const examples = fs.readdirSync(exampleDir).filter((f) => f.endsWith('.vsc')).sort();
 const exampleFiles = Object.fromEntries(fs.readdirSync(exampleDir).filter((f) => f.endsWith('.vbf'))
     .map((f) => [f, fs.readFileSync(path.join(exampleDir, f))]));
 
+// The end-to-end cases of the native suite whose files a page can hold
+// (regular files only: no links, folders or unreadable files): the script
+// of each, its VBF files and whether it encrypts.
+const e2eRoot = path.join(root, 'tests', 'e2e', 'cases');
+function e2eCases() {
+    const cases = [];
+    for (const group of ['parse', 'container', 'vbf']) {
+        for (const name of fs.readdirSync(path.join(e2eRoot, group)).sort()) {
+            const dir = path.join(e2eRoot, group, name);
+            const args = fs.readFileSync(path.join(dir, 'args'), 'utf8').split('\n').filter(Boolean);
+            const scriptName = args.filter((a) => !a.startsWith('-'));
+            if (scriptName.length !== 1 || args.some((a) => a.startsWith('-') && a !== '-a')) continue;
+            const files = {};
+            let plain = true;
+            const take = (from, as) => {
+                const st = fs.lstatSync(from);
+                if (!st.isFile()) plain = false;
+                else files[as] = fs.readFileSync(from);
+            };
+            const inDir = path.join(dir, 'in');
+            if (fs.existsSync(inDir)) for (const f of fs.readdirSync(inDir)) take(path.join(inDir, f), f);
+            if (fs.existsSync(path.join(dir, 'copy')))
+                for (const f of fs.readFileSync(path.join(dir, 'copy'), 'utf8').split('\n').filter(Boolean))
+                    take(path.join(root, f), path.basename(f));
+            const script = files[scriptName[0]];
+            if (!plain || !script) continue;
+            delete files[scriptName[0]];
+            cases.push({ name: `${group}/${name}`, script, files, encrypt: args.includes('-a') });
+        }
+    }
+    return cases;
+}
+
+// The native programs on a case's files, in a directory of their own.
+function nativeCase(c) {
+    const dir = fs.mkdtempSync(path.join(scratch, 'case-'));
+    for (const [f, bytes] of Object.entries(c.files)) fs.writeFileSync(path.join(dir, f), bytes);
+    fs.writeFileSync(path.join(dir, 'script.vsc'), c.script);
+    const go = (program, args) => {
+        const r = spawnSync(native(program), args, { cwd: dir, input: '', maxBuffer: 1 << 30 });
+        return { status: r.status, out: r.stdout.toString('latin1'), err: r.stderr.toString('latin1') };
+    };
+    const findings = JSON.parse(go('vendrak-check', ['--format=json', 'script.vsc']).out);
+    const compiled = go('vendrak', [...(c.encrypt ? ['-a'] : []), '-v', '-o', 'job.out', 'script.vsc']);
+    const out = path.join(dir, 'job.out');
+    compiled.container = compiled.status === 0 && fs.existsSync(out) ? fs.readFileSync(out) : null;
+    fs.rmSync(dir, { recursive: true, force: true });
+    return { findings, compiled };
+}
+
+// What vendrak printed, in the order the page gives it: the listing, then
+// its error stream (which holds only the script's error), then the rest of
+// its output.
+function nativeMessages(listing, nat) {
+    return maskSummary(nat.out.startsWith(listing) ? listing + nat.err + nat.out.slice(listing.length) : nat.err + nat.out);
+}
+
 async function suite(where, url, full) {
-    console.log(`-- the page ${where}`);
+    console.log(`-- the page ${where} (at ${seconds()} s)`);
     const { page, context, errors, lateRequests } = await openPage(url);
 
     // A planted error: its diagnostic at the native checker's line and
@@ -186,6 +260,77 @@ async function suite(where, url, full) {
         /No findings|warning/.test(document.getElementById('status').textContent), null, { timeout: 5000 })
         .then(() => check(true, 'diagnostic cleared after the fix'),
               () => check(false, 'diagnostic cleared after the fix'));
+
+    if (full) {
+        // A quick fix: the checker's note shown with its error, and its fix
+        // applied by the diagnostic's button.
+        const misspelt = 'LCD 1 1 "READY"\nLDE RED ON\n';
+        const natFinding = nativeFindings(misspelt).find((f) => f.fix && f.fix.length > 0);
+        await typeScript(page, misspelt);
+        await page.waitForSelector('.cm-lintRange-error', { timeout: 5000 });
+        await page.hover('.cm-lintRange-error');
+        const action = await page.waitForSelector('.cm-diagnosticAction', { timeout: 5000 }).catch(() => null);
+        const note = await page.evaluate(() => document.querySelector('.cm-diagnostic .note')?.textContent ?? '');
+        check(natFinding && note === `${natFinding.notes[0].line}:${natFinding.notes[0].column}: note: ${natFinding.notes[0].message}`,
+            'the checker\'s note shown under its error', `page ${JSON.stringify(note)}, native ${JSON.stringify(natFinding)}`);
+        if (action) await action.click();
+        const fixed = natFinding ? applyFix(misspelt, natFinding.fix) : '';
+        const afterFix = await page.waitForFunction(() => !document.querySelector('.cm-lintRange-error') &&
+            /No findings|warning/.test(document.getElementById('status').textContent), null, { timeout: 5000 })
+            .then(() => editorText(page), () => null);
+        check(action !== null && afterFix === fixed,
+            'the quick fix writes the checker\'s fix and the error goes', `page ${JSON.stringify(afterFix)}, expected ${JSON.stringify(fixed)}`);
+
+        // Hover help on a statement keyword, from the manual.
+        await typeScript(page, 'LED RED ON\n');
+        await page.hover('.cm-line >> text=LED');
+        const help = await page.waitForSelector('.cm-tooltip .help', { timeout: 5000 })
+            .then((h) => h.evaluate((d) => [d.querySelector('pre').textContent, d.querySelector('p').textContent]), () => null);
+        const manual = fs.readFileSync(path.join(root, 'docs', 'language.md'), 'utf8');
+        check(help !== null && /^LED\b/m.test(help[0]) && help[1].length > 0 && manual.includes(help[1].split(' ').slice(0, 4).join(' ')),
+            'hover on LED shows its syntax and the manual\'s sentence', JSON.stringify(help));
+
+        // Format: each example as vendrak-fmt lays it out, through the
+        // API and the button; a refused script with vendrak-fmt's error.
+        for (const name of examples) {
+            const script = fs.readFileSync(path.join(exampleDir, name), 'utf8');
+            const messy = script.split('\n').map((l) => '   ' + l.toLowerCase().replace(/ /g, '  ')).join('\n');
+            const nat = spawnSync(native('vendrak-fmt'), ['-'], { input: messy });
+            const r = await page.evaluate((s) => window.vendrak.format(s), messy);
+            check(nat.status === 0 && r.ok && r.text === nat.stdout.toString(), `format ${name} (lower case, indented) as vendrak-fmt`,
+                firstDifference(r.text, nat.stdout.toString()));
+        }
+        const refused = 'LCD 1 1 "READY"\nLED PURPLE ON\n';
+        const natRefused = spawnSync(native('vendrak-fmt'), ['-'], { input: refused });
+        const r = await page.evaluate((s) => window.vendrak.format(s), refused);
+        check(natRefused.status === 2 && !r.ok && r.text === '' &&
+              `<stdin>:${r.line}:${r.column}: error: ${r.message}\n` === natRefused.stderr.toString(),
+            'format of a refused script: vendrak-fmt\'s error, line and column', `page ${JSON.stringify(r)}, native ${natRefused.stderr}`);
+        await typeScript(page, 'lcd 1 1 "x"\n  led red on\n');
+        await page.click('#format');
+        await page.waitForFunction(() => /^LCD/.test(document.querySelector('.cm-line').textContent), null, { timeout: 5000 }).catch(() => {});
+        check(await editorText(page) === 'LCD 1 1 "x"\nLED RED ON\n', 'the Format button lays the editor\'s script out',
+            await editorText(page));
+
+        // The script is kept for the next visit (a second page, as this one
+        // counts every request after its load); a link's script comes first.
+        const kept = 'LCD 1 1 "KEPT"\n';
+        await typeScript(page, kept);
+        await page.waitForTimeout(600);
+        const later = await browser.newPage();
+        await later.goto(url, { waitUntil: 'load' });
+        await later.evaluate(() => window.vendrak.ready);
+        check(await editorText(later) === kept, 'the script is kept in local storage for the next visit', await editorText(later));
+        const linked = 'LCD 1 1 "LINKED"\n';
+        await later.goto(url + '#script=' + Buffer.from(linked).toString('base64url'), { waitUntil: 'load' });
+        await later.evaluate(() => window.vendrak.ready);
+        check(await editorText(later) === linked, 'a link\'s script is loaded, also in a page already open', await editorText(later));
+        await later.goto('about:blank');
+        await later.goto(url + '#script=' + Buffer.from(linked).toString('base64url'), { waitUntil: 'load' });
+        await later.evaluate(() => window.vendrak.ready);
+        check(await editorText(later) === linked, 'a link\'s script is loaded before the stored one', await editorText(later));
+        await later.close();
+    }
 
     // Every example, plain and encrypted, through the page's buttons:
     // container, messages and listing as the native compiler's.
@@ -216,6 +361,34 @@ async function suite(where, url, full) {
         }
     }
 
+    // The end-to-end cases through the API: the checker's findings, and
+    // status, messages, listing and container of the compile.
+    if (full) {
+        let compiled = 0;
+        const cases = e2eCases();
+        for (const c of cases) {
+            const nat = nativeCase(c);
+            const r = await page.evaluate(async ([script, files, encrypt]) => {
+                const bytes = Object.fromEntries(Object.entries(files).map(([n, b]) => [n, new Uint8Array(b)]));
+                const findings = await window.vendrak.check(new TextDecoder().decode(new Uint8Array(script)), bytes);
+                const r = await window.vendrak.compile(new Uint8Array(script), bytes, { encrypt });
+                return { findings, status: r.status, messages: r.messages, listing: r.listing, container: [...r.container] };
+            }, [[...c.script], Object.fromEntries(Object.entries(c.files).map(([n, b]) => [n, [...b]])), c.encrypt]);
+            const strip = (list) => JSON.stringify(list.map(({ file, ...rest }) => rest));
+            check(strip(r.findings) === strip(nat.findings), `e2e ${c.name}: findings as vendrak-check's`,
+                firstDifference(strip(r.findings), strip(nat.findings)));
+            const n = nat.compiled;
+            const same = n.container ? r.container.length > 0 &&
+                comparable(Buffer.from(r.container), c.encrypt).equals(comparable(n.container, c.encrypt)) : r.container.length === 0;
+            if (n.container) compiled++;
+            check(r.status === n.status && same && maskSummary(r.listing + r.messages) === nativeMessages(r.listing, n),
+                `e2e ${c.name}${c.encrypt ? ' (-a)' : ''}: status ${n.status}, messages${n.container ? ' and container' : ''} as vendrak's`,
+                `page status ${r.status}: ${JSON.stringify(r.listing + r.messages)}\nnative status ${n.status}: ${JSON.stringify(n.err + n.out)}` +
+                (n.container && !same ? '\n' + firstDifference(comparable(Buffer.from(r.container), c.encrypt), comparable(n.container, c.encrypt)) : ''));
+        }
+        console.log(`     ${cases.length} end-to-end cases, ${compiled} of them compiled`);
+    }
+
     // Messages and statuses of failing runs, by the API.
     const failing = {
         'parse error': 'LED PURPLE ON\n',
@@ -228,10 +401,7 @@ async function suite(where, url, full) {
             const r = await window.vendrak.compile(s, {}, {});
             return { status: r.status, messages: r.messages, listing: r.listing, size: r.container.length };
         }, script);
-        // vendrak's error stream holds only the script's error, printed
-        // before everything on its output but the listing.
-        check(r.status === nat.status && maskSummary(r.listing + r.messages) ===
-              maskSummary(nat.out.startsWith(r.listing) ? r.listing + nat.err + nat.out.slice(r.listing.length) : nat.err + nat.out) &&
+        check(r.status === nat.status && maskSummary(r.listing + r.messages) === nativeMessages(r.listing, nat) &&
               (nat.status === 0) === (r.size > 0),
             `${what}: status ${nat.status} and vendrak's messages`,
             `page ${JSON.stringify(r)}\nnative ${JSON.stringify(nat)}`);
@@ -273,7 +443,7 @@ async function suite(where, url, full) {
 // ---- Budgets.
 
 async function budgets() {
-    console.log('-- budgets');
+    console.log(`-- budgets (at ${seconds()} s)`);
     let gzip = 0;
     for (const f of fs.readdirSync(pageDir)) gzip += zlib.gzipSync(fs.readFileSync(path.join(pageDir, f)), { level: 9 }).length;
     console.log(`     transfer (gzip): ${(gzip / 1048576).toFixed(2)} MiB`);
@@ -301,9 +471,12 @@ async function budgets() {
         nativeBest = Math.min(nativeBest, Number(process.hrtime.bigint() - t) / 1e6);
         if (r.status !== 0) check(false, 'native compile of the big script', r.stdout.toString());
     }
+    // The bytes travel into the page as base64: a list of 15 million
+    // numbers takes minutes to pass.
     const page_ = await page.evaluate(async ([script, vbf]) => {
-        const files = vbf ? { 'small.vbf': new Uint8Array(vbf) } : {};
-        const bytes = new Uint8Array(script);
+        const decode = (s) => Uint8Array.from(atob(s), (c) => c.charCodeAt(0));
+        const files = vbf ? { 'small.vbf': decode(vbf) } : {};
+        const bytes = decode(script);
         let best = Infinity;
         let r;
         for (let i = 0; i < 3; i++) {
@@ -312,7 +485,7 @@ async function budgets() {
             best = Math.min(best, performance.now() - t);
         }
         return { best, status: r.status, size: r.container.length, messages: r.messages };
-    }, [[...big], small ? [...small] : null]);
+    }, [big.toString('base64'), small ? small.toString('base64') : null]);
     const natSize = fs.statSync(path.join(dir, 'big.out')).size;
     fs.rmSync(dir, { recursive: true, force: true });
     console.log(`     1,000,000 statements: page ${page_.best.toFixed(0)} ms, native ${nativeBest.toFixed(0)} ms, ratio ${(page_.best / nativeBest).toFixed(2)}`);
@@ -332,5 +505,5 @@ try {
     server.close();
     fs.rmSync(profile, { recursive: true, force: true });
 }
-console.log(failures ? `${failures} check(s) failed` : 'all checks passed');
+console.log(`${failures ? `${failures} check(s) failed` : 'all checks passed'} in ${seconds()} s`);
 process.exit(failures ? 1 : 0);
