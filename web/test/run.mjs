@@ -487,6 +487,23 @@ async function suite(where, url, full) {
         'window.vendrak.inspect: verdict and disassembly as vendrak-inspect\'s',
         firstDifference(inspected.disassembly + inspected.report, natListing));
 
+    // Damaged containers: the inspector's verdict and status as
+    // vendrak-inspect -q gives them.
+    const damaged = {
+        'a container cut short': nat.container.subarray(0, 100),
+        'a container with a changed byte': Buffer.concat([nat.container.subarray(0, 70), Buffer.from([nat.container[70] ^ 1]), nat.container.subarray(71)]),
+        'a few bytes': Buffer.from('not a container'),
+        'an empty file': Buffer.alloc(0),
+    };
+    for (const [what, bytes] of Object.entries(damaged)) {
+        fs.writeFileSync(path.join(scratch, 'bad.out'), bytes);
+        const natBad = run(native('vendrak-inspect'), ['-q', 'bad.out']);
+        const r = await page.evaluate((b) => window.vendrak.inspect(new Uint8Array(b), 'bad.out'), [...bytes]);
+        check(r.status === natBad.status && r.report === natBad.err + natBad.out && r.script === '',
+            `inspect ${what}: status ${natBad.status} and vendrak-inspect -q's report`,
+            `page ${JSON.stringify(r.report)} (${r.status}), native ${JSON.stringify(natBad.err + natBad.out)} (${natBad.status})`);
+    }
+
     if (full) {
         await page.click('button[data-example="flash_job.vsc"]');
         await page.waitForSelector('.cm-line');
