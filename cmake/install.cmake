@@ -176,7 +176,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "encrypted. vendrak-inspect verifies, lists and decompiles containers;"
     "vendrak-check reports every error of a script at once and warns about"
     "the slips that compile, for editors and CI; vendrak-lsp gives editors"
-    "its findings as a script is typed, with hover, definitions and completion.")
+    "its findings as a script is typed, with hover, definitions and completion;"
+    "vendrak-fmt lays scripts out in one canonical layout; vendrak-vbf"
+    "shows, verifies, makes and unpacks VBF flash files.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_GENERATOR DEB TGZ)

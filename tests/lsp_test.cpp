@@ -117,7 +117,7 @@ const char* const edited =
 std::vector<exchange> exchanges() {
     const json capabilities = {
         {"positionEncoding", "utf-16"},
-        {"textDocumentSync", {{"openClose", true}, {"change", 1}, {"save", {{"includeText", false}}}}},
+        {"textDocumentSync", {{"openClose", true}, {"change", 2}, {"save", {{"includeText", false}}}}},
         {"hoverProvider", true},
         {"definitionProvider", true},
         {"referencesProvider", true},

@@ -3,7 +3,7 @@
 # `cmake --install` under a DESTDIR, checks that each holds the files it
 # must, then unpacks the .deb as a user's machine would: compiles the bundled
 # example with the unpacked compiler, verifies the container with the
-# unpacked inspector, checks every example with the unpacked checker, checks
+# unpacked inspector, checks every example with the unpacked checker and formatter, checks
 # the version everywhere and renders the man pages.
 # Usage: package.sh BUILD_DIR VERSION
 set -u
@@ -32,10 +32,13 @@ share/vim/vimfiles/compiler/vendrak-check.vim share/nvim/site/syntax/vsc.vim sha
 # The language server, where the build has it (it needs nlohmann-json).
 [ -x "$build/vendrak-lsp" ] &&
     files="$files bin/vendrak-lsp share/man/man1/vendrak-lsp.1.gz share/bash-completion/completions/vendrak-lsp"
-[ -x "$build/vendrak-fmt" ] && files="$files bin/vendrak-fmt share/man/man1/vendrak-fmt.1.gz
-share/bash-completion/completions/vendrak-fmt"
-files="$files bin/vendrak-vbf share/man/man1/vendrak-vbf.1.gz share/man/man5/vbf.5.gz
+files="$files bin/vendrak-fmt share/man/man1/vendrak-fmt.1.gz share/bash-completion/completions/vendrak-fmt
+bin/vendrak-vbf share/man/man1/vendrak-vbf.1.gz share/man/man5/vbf.5.gz
 share/bash-completion/completions/vendrak-vbf"
+# The VS Code extension for Linux, when `make vsix` has built it.
+vsix_dir=$(sed -n 's/^VENDRAK_VSIX_DIR:PATH=//p' "$build/CMakeCache.txt")
+vsix=vendrak-script-$version-linux-x64.vsix
+[ -n "$vsix_dir" ] && [ -f "$vsix_dir/$vsix" ] && files="$files share/vendrak/vscode/$vsix"
 expect_files() {  # root, zsh directory that holds _vendrak, the one that must not
     local file
     for file in $files "share/zsh/$2/_vendrak"; do
@@ -91,6 +94,9 @@ head -1 "$root/usr/share/doc/vendrak/copyright" | grep -q '^Format: https://www.
 "$root/usr/bin/vendrak-inspect" --version | grep -qxF "vendrak-inspect $version" || fail "vendrak-inspect --version lacks $version"
 "$root/usr/bin/vendrak-check" --version | grep -qxF "vendrak-check $version" || fail "vendrak-check --version lacks $version"
 "$root/usr/bin/vendrak-vbf" --version | grep -qxF "vendrak-vbf $version" || fail "vendrak-vbf --version lacks $version"
+"$root/usr/bin/vendrak-fmt" --version | grep -qxF "vendrak-fmt $version" || fail "vendrak-fmt --version lacks $version"
+(cd "$work/job" && "$root/usr/bin/vendrak-fmt" --check *.vsc >"$work/out" 2>&1) ||
+    fail "the unpacked vendrak-fmt would change the examples: $(cat "$work/out")"
 "$root/usr/bin/vendrak-vbf" verify -q "$work"/job/*.vbf >"$work/out" 2>&1 ||
     fail "the unpacked vendrak-vbf rejects the examples' VBF files: $(cat "$work/out")"
 if [ -x "$build/vendrak-lsp" ]; then

@@ -3,8 +3,9 @@
 # the documents, the man pages and the examples, that the programs need no
 # DLL beside Windows' own, and then uses it as a workshop PC would: unpacks
 # it, compiles the bundled example with the unpacked vendrak.exe under Wine,
-# verifies the container with the unpacked vendrak-inspect.exe and checks
-# the examples with the unpacked vendrak-check.exe. (That the .exe files
+# verifies the container with the unpacked vendrak-inspect.exe, checks
+# the examples with the unpacked vendrak-check.exe and vendrak-fmt.exe, and
+# their VBF files with vendrak-vbf.exe. (That the .exe files
 # make the containers and findings the Linux build makes, the e2e cases and
 # check_compare.sh show under Wine.)
 # Usage: package_windows.sh WINDOWS_BUILD_DIR
@@ -27,10 +28,18 @@ root=$work/vendrak-$version-Windows-x86_64
 programs="vendrak.exe vendrak-inspect.exe vendrak-check.exe vendrak-lsp.exe vendrak-fmt.exe vendrak-vbf.exe"
 for file in $programs README.md LICENSE CHANGELOG.md docs/language.md docs/limits.md \
     docs/man/vendrak.1.html docs/man/vendrak-inspect.1.html docs/man/vendrak-check.1.html \
-    docs/man/vendrak-lsp.1.html docs/man/vendrak-fmt.1.html docs/man/vendrak-script.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
+    docs/man/vendrak-lsp.1.html docs/man/vendrak-fmt.1.html docs/man/vendrak-vbf.1.html \
+    docs/man/vendrak-script.5.html docs/man/vbf.5.html examples/README.md examples/flash_job.vsc examples/key_menu.vsc examples/diagnostic_session.vsc \
     examples/logging_loop.vsc examples/sbl.vbf examples/app.vbf examples/cal.vbf; do
     [ -f "$root/$file" ] || fail "$file missing from the .zip"
 done
+
+# The VS Code extension for Windows, when `make vsix` has built it.
+vsix_dir=$(sed -n 's/^VENDRAK_VSIX_DIR:PATH=//p' "$build/CMakeCache.txt")
+vsix=vendrak-script-$version-win32-x64.vsix
+if [ -n "$vsix_dir" ] && [ -f "$vsix_dir/$vsix" ]; then
+    cmp -s "$vsix_dir/$vsix" "$root/vscode/$vsix" || fail "vscode/$vsix missing from the .zip or not the one built"
+fi
 
 # Linked statically: no DLL of the compiler's runtime (libstdc++, libgcc,
 # winpthread) has to travel with the programs.
@@ -52,13 +61,16 @@ grep -Eq $'^Script Size:[0-9]+, File Size:[0-9]+, CRC:0x[0-9A-F]{8}\r$' "$work/o
     fail "no summary line with CR LF: $(cat -A "$work/out")"
 (cd "$work/job" && wine "$root/vendrak-inspect.exe" -q job.bin </dev/null >"$work/inspect" 2>&1) ||
     fail "vendrak-inspect.exe rejects the container: $(cat "$work/inspect")"
-for program in vendrak-inspect vendrak-check vendrak-lsp vendrak-vbf; do
+for program in vendrak-inspect vendrak-check vendrak-lsp vendrak-fmt vendrak-vbf; do
     wine "$root/$program.exe" --version </dev/null | grep -q "^$program $version"$'\r$' ||
         fail "$program.exe --version does not say $version"
 done
 (cd "$work/job" && wine "$root/vendrak-check.exe" flash_job.vsc key_menu.vsc diagnostic_session.vsc logging_loop.vsc \
     </dev/null >"$work/check" 2>&1) && [ ! -s "$work/check" ] ||
     fail "vendrak-check.exe does not find the examples clean: $(cat "$work/check")"
+(cd "$work/job" && wine "$root/vendrak-fmt.exe" --check flash_job.vsc key_menu.vsc diagnostic_session.vsc \
+    logging_loop.vsc </dev/null >"$work/fmt" 2>&1) ||
+    fail "vendrak-fmt.exe would change the examples: $(cat "$work/fmt")"
 (cd "$work/job" && wine "$root/vendrak-vbf.exe" verify -q sbl.vbf app.vbf cal.vbf </dev/null >"$work/vbf" 2>&1) &&
     [ ! -s "$work/vbf" ] || fail "vendrak-vbf.exe does not find the examples' VBF files sound: $(cat "$work/vbf")"
 

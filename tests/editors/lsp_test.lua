@@ -150,6 +150,10 @@ local ok, err = pcall(function()
   vim.lsp.buf.formatting_sync(nil, 5000)
   check(lines()[red] == '    LED RED OFF' and lines()[exit_line] == '    EXIT',
     'formatting gave ' .. vim.inspect({ lines()[red], lines()[exit_line] }))
+  -- Neovim sends its changes as ranges: the server's text is the buffer's,
+  -- so formatting once more changes nothing.
+  local again = request('textDocument/formatting', { textDocument = document, options = { tabSize = 4, insertSpaces = true } })
+  check(again.result ~= nil and #again.result == 0, 'formatting a formatted script gave ' .. vim.inspect(again))
 
   -- Semantic tokens, decoded with the legend the server announced: what
   -- the compiler reads each word as.

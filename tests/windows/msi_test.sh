@@ -2,14 +2,15 @@
 # The installer under Wine, in a fresh Wine prefix of its own, all silent:
 # installed, it lists vendrak once among the installed programs, puts its
 # folder once on the system PATH, a new cmd finds every program through the
-# PATH and the checker works on an installed example; uninstalled, it leaves
+# PATH and the checker works on an installed example, and every file of the
+# install tree the MSI was made from is installed as it is there; uninstalled, it leaves
 # no installed file, no PATH entry and no entry in that list. Then an older
 # release is installed and this one over it: upgraded in place, listed once,
 # on the PATH once, and uninstalled as cleanly.
-# Usage: msi_test.sh MSI OLDER_MSI PREFIX_DIR VERSION PROGRAM...
+# Usage: msi_test.sh MSI OLDER_MSI TREE PREFIX_DIR VERSION PROGRAM...
 set -u
-msi=$(realpath "$1") older=$(realpath "$2") prefix=$3 version=$4
-shift 4
+msi=$(realpath "$1") older=$(realpath "$2") tree=$(realpath "$3") prefix=$4 version=$5
+shift 5
 programs=("$@")
 command -v wine >/dev/null || { echo "wine not found: skipped"; exit 77; }
 failures=0
@@ -53,8 +54,16 @@ grep -q "^\"DisplayVersion\"=\"$version\"" <<<"$reg" || fail "the installed prog
 for program in "${programs[@]}"; do
     [ -f "$dir/$program.exe" ] || fail "$program.exe is not installed"
 done
-for file in README.md LICENSE docs/language.md docs/man/vendrak.1.html examples/flash_job.vsc; do
+for file in README.md LICENSE docs/language.md docs/man/vendrak-script.5.html docs/man/vbf.5.html \
+    examples/flash_job.vsc; do
     [ -f "$dir/$file" ] || fail "$file is not installed"
+done
+(cd "$tree" && find . -type f) | while read -r file; do
+    cmp -s "$tree/$file" "$dir/$file" || echo "${file#./}"
+done >"$prefix/differ"
+[ ! -s "$prefix/differ" ] || fail "not installed as in the tree: $(cat "$prefix/differ")"
+for program in "${programs[@]}"; do
+    [ -f "$dir/docs/man/$program.1.html" ] || fail "the man page of $program is not installed"
 done
 
 # A new cmd, which reads the PATH from the registry, finds each program.

@@ -283,26 +283,22 @@ void warn_define_names(const raw_script& raw, findings& out) {
     };
     for (const raw_string& s : raw.strings) {
         if (!s.closed) continue;
-        // The whole text, then each word of it that reads as a name made of
-        // several words (SW_PART): a plain word (ECU, LIMIT) in a message is
-        // most often meant as the word.
+        // Each word of the text that reads as a name made of several words
+        // (SW_PART, ECU_TX): a plain word (ECU, PASS) on a screen is most
+        // often meant as the word.
         const raw_define* named = nullptr;
-        if (const auto it = names.find(s.text); it != names.end() && after(s.at, it->second->at)) {
-            named = it->second;
-        } else {
-            for (size_t i = 0; i < s.text.size() && named == nullptr;) {
-                if (!is_word_char(s.text[i])) {
-                    ++i;
-                    continue;
-                }
-                size_t end = i;
-                while (end < s.text.size() && is_word_char(s.text[end])) ++end;
-                const std::string_view word = s.text.substr(i, end - i);
-                if (const auto it = names.find(word);
-                    it != names.end() && word.find('_') != word.npos && after(s.at, it->second->at))
-                    named = it->second;
-                i = end;
+        for (size_t i = 0; i < s.text.size() && named == nullptr;) {
+            if (!is_word_char(s.text[i])) {
+                ++i;
+                continue;
             }
+            size_t end = i;
+            while (end < s.text.size() && is_word_char(s.text[end])) ++end;
+            const std::string_view word = s.text.substr(i, end - i);
+            if (const auto it = names.find(word);
+                it != names.end() && word.find('_') != word.npos && after(s.at, it->second->at))
+                named = it->second;
+            i = end;
         }
         if (named == nullptr) continue;
         const std::string name(named->name.text), value(named->value);

@@ -28,8 +28,9 @@ struct rpc_error {
     std::string message;
 };
 
-// The full text of every change; incremental sync is not offered.
-constexpr int full_sync = 1;
+// Changes come as the ranges that changed and their new text (a whole
+// text is taken too), so a keystroke in a long script sends a few bytes.
+constexpr int incremental_sync = 2;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -212,7 +213,10 @@ json server::state::request(const std::string& method, const json& params) {
     };
     if (const auto handler = of_a_document.find(method); handler != of_a_document.end()) {
         document* d = find(params);
-        if (d) d->read();
+        // Quick fixes and formatting go by the findings and the formatter,
+        // not by the labels: no parse for them.
+        const bool by_labels = method != "textDocument/codeAction" && !method.ends_with("ormatting");
+        if (d && by_labels) d->read();
         return d ? handler->second(*d, params, *this) : json(nullptr);
     }
     using answer_at = json (*)(const document&, size_t, const json&, const state&);
@@ -254,7 +258,7 @@ json server::state::initialize(const json& params) {
     now = phase::running;
     return {{"capabilities",
              {{"positionEncoding", "utf-16"},
-              {"textDocumentSync", {{"openClose", true}, {"change", full_sync}, {"save", {{"includeText", false}}}}},
+              {"textDocumentSync", {{"openClose", true}, {"change", incremental_sync}, {"save", {{"includeText", false}}}}},
               {"hoverProvider", true},
               {"definitionProvider", true},
               {"referencesProvider", true},

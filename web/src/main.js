@@ -4,7 +4,7 @@ import { EditorState, Compartment } from '@codemirror/state';
 import {
     EditorView, keymap, lineNumbers, highlightActiveLine, highlightActiveLineGutter, drawSelection, hoverTooltip,
 } from '@codemirror/view';
-import { defaultKeymap, history, historyKeymap, indentWithTab } from '@codemirror/commands';
+import { defaultKeymap, history, historyKeymap, insertNewline, insertTab } from '@codemirror/commands';
 import { searchKeymap } from '@codemirror/search';
 import { linter, lintGutter, lintKeymap, forceLinting } from '@codemirror/lint';
 import { createApi } from './api.js';
@@ -176,8 +176,13 @@ const view = new EditorView({
     state: EditorState.create({
         doc: '',
         extensions: [
+            // Lines end at line feeds only: a carriage return stays in the
+            // text as the checker reads it.
+            EditorState.lineSeparator.of('\n'),
             lineNumbers(), highlightActiveLineGutter(), highlightActiveLine(), drawSelection(), history(),
-            keymap.of([indentWithTab, ...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap]),
+            // Enter and Tab write what they stand for: a line feed and a tab
+            // character, so that the text is the one typed, column for column.
+            keymap.of([{ key: 'Enter', run: insertNewline }, { key: 'Tab', run: insertTab }, ...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap]),
             language.of([]), scriptHighlight, lintGutter(), scriptLinter, keywordHelp,
             EditorView.updateListener.of((update) => {
                 if (!update.docChanged) return;

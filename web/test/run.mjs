@@ -139,21 +139,32 @@ async function typeScript(page, text) {
     await page.click('.cm-content');
     await page.keyboard.press('Control+A');
     await page.keyboard.press('Delete');
-    await page.keyboard.insertText(text);
+    // A carriage return typed into the editor becomes a line break, as the
+    // browser's editing has it; pasted, it stays.
+    if (!text.includes('\r')) {
+        await page.keyboard.insertText(text);
+        return;
+    }
+    await page.evaluate((text) => {
+        const data = new DataTransfer();
+        data.setData('text/plain', text);
+        document.querySelector('.cm-content').dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+    }, text);
 }
-// The error marks drawn in the editor: line and column (from 1), from the
-// lines the editor draws (all of them, for a short script).
-async function drawnErrors(page) {
-    return page.evaluate(() => {
+// The marks drawn in the editor (errors only, or every finding): line and
+// column (from 1), from the lines the editor draws (all of them, for a
+// short script).
+async function drawnErrors(page, selector = '.cm-lintRange-error') {
+    return page.evaluate((selector) => {
         const lines = [...document.querySelectorAll('.cm-line')];
-        return [...document.querySelectorAll('.cm-lintRange-error')].map((mark) => {
+        return [...document.querySelectorAll(selector)].map((mark) => {
             const line = mark.closest('.cm-line');
             const before = document.createRange();
             before.setStart(line, 0);
             before.setEnd(mark, 0);
             return { line: lines.indexOf(line) + 1, column: before.toString().length + 1 };
         });
-    });
+    }, selector);
 }
 
 // The editor's text, from the lines it draws (all of them, for a short
@@ -281,6 +292,13 @@ async function suite(where, url, full) {
         check(action !== null && afterFix === fixed,
             'the quick fix writes the checker\'s fix and the error goes', `page ${JSON.stringify(afterFix)}, expected ${JSON.stringify(fixed)}`);
 
+        // Typed key by key (Enter, Tab and blanks at the start of a line),
+        // the text is the one typed.
+        const typed = 'IF 1 == 1\n    LED RED ON\n\tLCD 1 1 "A\tB"\nENDIF\n';
+        await typeScript(page, '');
+        await page.keyboard.type(typed);
+        check(await editorText(page) === typed, 'a script typed key by key is the editor\'s text', JSON.stringify(await editorText(page)));
+
         // Hover help on a statement keyword, from the manual.
         await typeScript(page, 'LED RED ON\n');
         await page.hover('.cm-line >> text=LED');
@@ -359,6 +377,46 @@ async function suite(where, url, full) {
                 `${name}${encrypt ? ' -a' : ''}: summary line and listing equal vendrak -v's`,
                 firstDifference(maskSummary(shown.join('')), maskSummary(listing + summary)));
         }
+    }
+
+    // The checker's own test scripts, clean and with slips: each typed into
+    // the editor, its marks where vendrak-check puts its findings, and the
+    // API's findings as vendrak-check's JSON.
+    if (full) {
+        const dir = path.join(root, 'tests', 'data', 'check');
+        const scripts = fs.readdirSync(dir).flatMap((d) => fs.readdirSync(path.join(dir, d))
+            .filter((f) => f.endsWith('.vsc')).sort().map((f) => path.join(d, f)));
+        let findings = 0;
+        for (const name of scripts) {
+            const script = fs.readFileSync(path.join(dir, name), 'utf8');
+            const nat = nativeFindings(script);
+            findings += nat.length;
+            const api = await page.evaluate(([s, files]) => window.vendrak.check(s, Object.fromEntries(
+                Object.entries(files).map(([n, b]) => [n, new Uint8Array(b)]))), [script, Object.fromEntries(
+                Object.entries(exampleFiles).map(([n, b]) => [n, [...b]]))]);
+            const strip = (list) => JSON.stringify(list.map(({ file, ...rest }) => rest));
+            check(strip(api) === strip(nat), `checker script ${name}: findings as vendrak-check's`, firstDifference(strip(api), strip(nat)));
+            await typeScript(page, script);
+            // Findings at one place share one mark.
+            const want = JSON.stringify([...new Set(nat.map((f) => `${f.line}:${f.column}`))].sort());
+            const drawn = await page.waitForFunction(([want, selector]) => {
+                const status = document.getElementById('status').textContent;
+                if (!/No findings|error\(s\)/.test(status)) return null;
+                const lines = [...document.querySelectorAll('.cm-line')];
+                const marks = [...document.querySelectorAll(selector)].map((mark) => {
+                    const line = mark.closest('.cm-line');
+                    const before = document.createRange();
+                    before.setStart(line, 0);
+                    before.setEnd(mark, 0);
+                    return `${lines.indexOf(line) + 1}:${before.toString().length + 1}`;
+                });
+                return JSON.stringify([...new Set(marks)].sort()) === want ? JSON.stringify(marks) : null;
+            }, [want, '.cm-lintRange-error, .cm-lintRange-warning, .cm-lintPoint'], { timeout: 3000 })
+                .then((h) => h.jsonValue(), () => drawnErrors(page, '.cm-lintRange-error, .cm-lintRange-warning, .cm-lintPoint'));
+            check(drawn === want, `checker script ${name}: marks where vendrak-check puts its ${nat.length} finding(s)`,
+                `page ${JSON.stringify(drawn)}, native ${want}`);
+        }
+        console.log(`     ${scripts.length} checker scripts, ${findings} findings`);
     }
 
     // The end-to-end cases through the API: the checker's findings, and
