@@ -384,6 +384,40 @@ private:
         }
     }
 
+    // The room before item m of text that stays as written. A statement
+    // that begins a line there is indented like any other: only the blanks
+    // after the last line end change.
+    void put_gap_before(size_t m) {
+        const std::string_view gap = s_.substr(items_[m - 1].end(), items_[m].begin - items_[m - 1].end());
+        const size_t lf = gap.rfind('\n');
+        const std::optional<size_t> level =
+            lf != gap.npos && is_token(m) ? level_of_statement_at(items_[m].place) : std::nullopt;
+        if (!level) {
+            put_free_text(gap);
+            return;
+        }
+        put_free_text(gap.substr(0, lf + 1));
+        for (size_t k = std::min(*level, deepest_indent); k > 0; --k) out_ += indent_unit;
+    }
+
+    // The level of the statement whose first word the parser read at `at`,
+    // if one does; the places asked for only ever grow.
+    std::optional<size_t> level_of_statement_at(const token_position& at) {
+        auto before = [](const token_position& a, const token_position& b) {
+            return a.line != b.line ? a.line < b.line : a.column < b.column;
+        };
+        const size_t count = std::min(p_.statements.size(), tree_.commands.size());
+        auto first_of = [&](size_t st) {
+            const size_t first = p_.statements[st].first;
+            return first < p_.tokens.size() ? p_.tokens[first] : token_position{UINT32_MAX, UINT32_MAX};
+        };
+        while (found_statement_ < count && before(first_of(found_statement_), at)) ++found_statement_;
+        if (found_statement_ == count || !(first_of(found_statement_) == at)) return std::nullopt;
+        pass_statements(found_statement_);
+        if (next_statement_ != found_statement_) return std::nullopt;
+        return level_of(tree_.commands[found_statement_].kind);
+    }
+
     // A line comment after text on its line keeps the column it was written at
     // (comments aligned in a column stay so), as far as the text before it
     // leaves room; otherwise one blank stands before it.
@@ -476,7 +510,7 @@ private:
                         : level();
                 new_line(feeds, region_level);
                 for (size_t m = i; m <= last; ++m) {
-                    if (m > i) put_free_text(s_.substr(items_[m - 1].end(), items_[m].begin - items_[m - 1].end()));
+                    if (m > i) put_gap_before(m);
                     if (is_token(m)) {
                         put(text_of(m));
                     } else {
@@ -565,6 +599,7 @@ private:
     size_t depth_ = 0;
     bool labelled_ = false;
     size_t next_statement_ = 0;
+    size_t found_statement_ = 0;  // level_of_statement_at's place among the statements
     size_t brackets_ = 0;
     std::string_view last_word_;
 };
