@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
@@ -627,25 +628,51 @@ std::optional<std::string> lay_out(std::string_view text, const script& tree, co
     return layout(text, *items, tree, positions).run();
 }
 
+// Scripts from this size on are formatted on two threads; for smaller ones
+// starting a thread costs more than it saves.
+constexpr size_t two_threads_from = 64 * 1024;
+
+// Work that runs on a thread of its own when `beside` is true and a thread
+// can be started, else where its result is asked for.
+template <typename Work>
+auto run_beside(bool beside, Work work) {
+    return std::async(beside ? std::launch::async | std::launch::deferred : std::launch::deferred, std::move(work));
+}
+
 }  // namespace
 
 format_result format_script(std::string_view text) {
+    const bool beside = text.size() >= two_threads_from;
+    // The words and comments as written are found while the compiler reads
+    // the script, ...
+    auto items = run_beside(beside, [text] { return scan(text); });
     token_offsets offsets;
     // Room for the tokens of a dense script: the record never moves.
     offsets.tokens.reserve(text.size() / 2 + 16);
     script tree;
     try {
         tree = parse_script_text(text, &offsets);
+    } catch (const fatal_error& e) {
+        return refused(text, e.message());
+    }
+    // ... and the script is checked and compiled while it is laid out. The
+    // layout of a script that vendrak refuses is thrown away.
+    auto compiled = run_beside(beside, [&tree] {
         validate_script(tree);
         program prog;
         compile_script(tree, prog);
+    });
+    std::optional<std::string> laid_out;
+    if (const std::optional<std::vector<item>> words = items.get())
+        laid_out = layout(text, *words, tree, offsets).run();
+    try {
+        compiled.get();
     } catch (const fatal_error& e) {
         return refused(text, e.message());
     }
 
     format_result r;
     r.ok = true;
-    std::optional<std::string> laid_out = lay_out(text, tree, offsets);
     offsets = {};  // no longer needed: its memory is free for the read-back
     // The layout is kept only when it reads as the same statements.
     if (laid_out && *laid_out != text && reads_as(*laid_out, tree)) {
