@@ -632,6 +632,14 @@ std::optional<std::string> lay_out(std::string_view text, const script& tree, co
 // starting a thread costs more than it saves.
 constexpr size_t two_threads_from = 64 * 1024;
 
+// A WebAssembly build without threads has none to give: a thread asked for
+// there never starts.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool has_threads = false;
+#else
+constexpr bool has_threads = true;
+#endif
+
 // Work that runs on a thread of its own when `beside` is true and a thread
 // can be started, else where its result is asked for.
 template <typename Work>
@@ -642,7 +650,7 @@ auto run_beside(bool beside, Work work) {
 }  // namespace
 
 format_result format_script(std::string_view text) {
-    const bool beside = text.size() >= two_threads_from;
+    const bool beside = has_threads && text.size() >= two_threads_from;
     // The words and comments as written are found while the compiler reads
     // the script, ...
     auto items = run_beside(beside, [text] { return scan(text); });
