@@ -236,7 +236,7 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     const size_t invalid = errors.found.size();
     program prog;
     compile_script(tree, prog, errors);
-    script_error_notes notes(p, words.get());
+    script_error_notes notes(p, words);
     for (const diagnostic& d : errors.found) {
         const std::string message = script_message(d.message);
         const statement_layout layout = lay_out(tree, positions, d.statement);

@@ -378,7 +378,7 @@ void note_parse_error(std::string_view text, const raw_script& raw, finding& f) 
 
 void script_error_notes::add(size_t statement, finding& f) {
     const parsed_script& p = p_;
-    noter n(p.text, raw_);
+    noter n(p.text, raw_.get());
     const std::string_view m = f.message;
     const token_position at{f.line, f.column};
     const command& c = p.tree.commands[statement];

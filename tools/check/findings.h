@@ -90,7 +90,8 @@ void note_parse_error(std::string_view text, const raw_script& raw, finding& f);
 // and the DO the author left open with the ENDIF that closes it.
 class script_error_notes {
 public:
-    script_error_notes(const parsed_script& p, const raw_script& raw) : p_(p), raw_(raw) {}
+    // The words as written are read on the first note that needs them.
+    script_error_notes(const parsed_script& p, const raw_words& raw) : p_(p), raw_(raw) {}
     void add(size_t statement, finding& f);
 
 private:
@@ -99,7 +100,7 @@ private:
     static constexpr size_t label_lookups = 256;
 
     const parsed_script& p_;
-    const raw_script& raw_;
+    const raw_words& raw_;
     std::optional<std::vector<std::string_view>> labels_;
     size_t lookups_left_ = label_lookups;
     std::optional<std::optional<size_t>> open_if_, open_do_;
