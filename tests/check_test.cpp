@@ -651,13 +651,7 @@ TEST(check_command_line, options_and_status) {
         {{"--version"}, 0, "vendrak-check " VENDRAK_VERSION "\n"},
     };
     for (const auto& c : cases) {
-        std::vector<const char*> argv{"vendrak-check"};
-        for (const std::string& a : c.args) argv.push_back(a.c_str());
-        int status = -1;
-        std::string err;
-        const std::string out = written([&](std::FILE* o) {
-            err = written([&](std::FILE* e) { status = check_main(static_cast<int>(argv.size()), argv.data(), o, e); });
-        });
+        const auto [status, out, err] = run_main(check_main, "vendrak-check", c.args);
         const std::string shown_args = ::testing::PrintToString(c.args);
         EXPECT_EQ(status, c.status) << shown_args << out << err;
         if (c.out) {
