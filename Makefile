@@ -77,7 +77,7 @@ test: build asan
 	  ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(WINDOWS) $(MUTATE) $(VSIX)
+	rm -rf $(BUILD) $(ASAN) $(RELEASE) $(WINDOWS) $(MUTATE) $(VSIX) $(FUZZ) $(WEB) $(WEB)-test $(WASM)
 
 # libFuzzer harnesses (clang with ASan and UBSan) for the script compile, the
 # VBF converter and the container inspector, each run for FUZZ_SECONDS

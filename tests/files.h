@@ -21,6 +21,7 @@
 
 #include "aes/aes.h"
 #include "common/fatal.h"
+#include "platform/platform.h"
 
 namespace vendrak_test {
 
@@ -37,9 +38,12 @@ inline void write_file(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// What `write` writes into a stream.
+// What `write` writes into a stream. The stream lives in the user's
+// temporary directory: std::tmpfile() would put it in the root of the drive
+// on Windows, which a user may not write.
 inline std::string written(const std::function<void(std::FILE*)>& write) {
-    std::FILE* f = std::tmpfile();
+    std::FILE* f = vendrak::platform::temp_stream();
+    if (f == nullptr) throw std::runtime_error("no temporary stream");
     write(f);
     std::string text(static_cast<size_t>(std::ftell(f)), '\0');
     std::rewind(f);
