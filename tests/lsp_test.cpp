@@ -376,7 +376,9 @@ TEST(lsp, quick_fixes) {
     f.message = "Unknown command GOSUBB";
     f.notes.push_back({2, 8, "did you mean GOSUB?"});
     f.fix.push_back({2, 1, 2, 7, "GOSUB"});
-    d.script_findings = {f};
+    vendrak::check::finding unfixed = f;  // a finding without a fix gives no action
+    unfixed.fix.clear();
+    d.script_findings = {f, unfixed};
     d.checked = d.generation;
     const json diagnostic = {{"range", range(1, 0, 1, 6)},
                              {"severity", 1},
@@ -391,6 +393,7 @@ TEST(lsp, quick_fixes) {
     // Numbers as the editor's JSON gives them: unsigned.
     auto sent = [](json r) { return json::parse(r.dump()); };
     EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array({fix}));
+    EXPECT_EQ(code_actions(d, sent(range(0, 0, 2, 0))), json::array({fix}));
     EXPECT_EQ(code_actions(d, sent(range(0, 0, 0, 5))), json::array());
     d.set_text(d.text + "EXIT\n");
     EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array());
@@ -441,6 +444,7 @@ TEST(lsp, positions) {
         {"\xE0\x80\x80" "b", 3, {0, 3}},    // overlong
         {"\xED\xA0\x80" "b", 3, {0, 3}},    // a surrogate
         {"\xC3" "b", 1, {0, 1}},            // cut short
+        {"\xC3\xC0" "b", 2, {0, 2}},        // no continuation byte
         {"a\r\nb", 3, {1, 0}},
         {"a\rb", 2, {1, 0}},
         {"a\n\nb", 3, {2, 0}},
