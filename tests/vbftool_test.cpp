@@ -329,6 +329,7 @@ TEST(VbfVerify, VerdictsOnGoodAndDamagedFiles) {
             EXPECT_EQ(t.out, "");
         }
     }
+    EXPECT_EQ(vbf(d, {"verify", "--quiet", "good.vbf"}).status, 0);
 }
 
 // Every real VBF file the project holds (tests/data, taken from public
@@ -363,6 +364,7 @@ TEST(VbfInfo, JsonListsEveryFile) {
     write_file(d / "a.vbf", vbf_file("  sw_part_number = \"X\\\"1\";  erase = {{0x10,0x20}};", section(0x10, "123456789", 0x29B1)));
     const main_run t = vbf(d, {"info", "--format=json", "a.vbf", "none.vbf"});
     EXPECT_EQ(t.status, 1);
+    EXPECT_EQ(vbf(d, {"info", "--format", "text", "a.vbf"}).out, vbf(d, {"info", "a.vbf"}).out);
     for (const char* piece : {"\"file\": \"a.vbf\", \"accepted\": true", "\"sw_part_number\": \"X\\\\\\\"1\"",
                               "\"erase\": [{\"start\": 16, \"length\": 32}]",
                               "\"sections\": [{\"address\": 16, \"length\": 9", "\"matches\": true",
