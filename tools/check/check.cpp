@@ -236,11 +236,12 @@ std::vector<finding> check_script(std::string_view text, std::string_view name, 
     const size_t invalid = errors.found.size();
     program prog;
     compile_script(tree, prog, errors);
+    script_error_notes notes(p, words.get());
     for (const diagnostic& d : errors.found) {
         const std::string message = script_message(d.message);
         const statement_layout layout = lay_out(tree, positions, d.statement);
         finding& f = out.error(p.at(layout.part(faulty_part(tree.commands[d.statement], message))), message);
-        note_script_error(p, words.get(), d.statement, f);
+        notes.add(d.statement, f);
     }
 
     warn_numbers(p, out);

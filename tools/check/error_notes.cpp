@@ -1,6 +1,7 @@
 // Notes on vendrak's errors: where the cause stands and what to write there.
 // The error's own text stays vendrak's; the notes come after it.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -22,18 +23,25 @@ char upper(char c) { return words::ascii_upper(c); }
 // The optimal string alignment distance (edits and swaps of neighbours),
 // given up past `limit`.
 size_t distance(std::string_view a, std::string_view b, bool fold, size_t limit) {
-    if (a.size() > b.size() + limit || b.size() > a.size() + limit || a.size() > 64 || b.size() > 64) return limit + 1;
+    constexpr size_t longest = 64;
+    if (a.size() > b.size() + limit || b.size() > a.size() + limit || a.size() > longest || b.size() > longest)
+        return limit + 1;
     const auto same = [&](char x, char y) { return fold ? upper(x) == upper(y) : x == y; };
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (size_t i = 1; i <= a.size(); ++i)
+    // Three rows of the table: two back, one back and this one.
+    std::array<std::array<size_t, longest + 1>, 3> rows;
+    for (size_t j = 0; j <= b.size(); ++j) rows[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        auto& d = rows[i % 3];
+        const auto& up = rows[(i - 1) % 3];
+        const auto& up2 = rows[(i + 1) % 3];
+        d[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+            d[j] = std::min({up[j] + 1, d[j - 1] + 1, up[j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
             if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1]))
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+                d[j] = std::min(d[j], up2[j - 2] + 1);
         }
-    return d[a.size()][b.size()];
+    }
+    return rows[a.size() % 3][b.size()];
 }
 
 // The one candidate nearest to `word`: the same word in another letter
@@ -368,25 +376,32 @@ void note_parse_error(std::string_view text, const raw_script& raw, finding& f) 
     }
 }
 
-void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f) {
-    noter n(p.text, raw);
+void script_error_notes::add(size_t statement, finding& f) {
+    const parsed_script& p = p_;
+    noter n(p.text, raw_);
     const std::string_view m = f.message;
     const token_position at{f.line, f.column};
     const command& c = p.tree.commands[statement];
     if (m.starts_with("Invalid label '")) {
-        std::vector<std::string_view> labels;
-        for (const command& l : p.tree.commands)
-            if (l.kind == CMD_LABEL) labels.push_back(p.tree.text(std::get<label_form>(l.form).name));
+        if (lookups_left_ == 0) return;
+        --lookups_left_;
+        if (!labels_) {
+            labels_.emplace();
+            for (const command& l : p.tree.commands)
+                if (l.kind == CMD_LABEL) labels_->push_back(p.tree.text(std::get<label_form>(l.form).name));
+        }
         const std::string_view name = p.tree.text(std::get<label_form>(c.form).name);
         const raw_word* w = n.word_at(at);
-        if (const std::string_view l = nearest(name, labels, false); !l.empty() && w != nullptr && w->text.starts_with(name))
+        if (const std::string_view l = nearest(name, *labels_, false);
+            !l.empty() && w != nullptr && w->text.starts_with(name))
             suggest(f, at, name, l);
         return;
     }
     const bool if_open = m == "Unterminated IF", do_open = m == "Unterminated DO";
     if (if_open || do_open) {
-        const std::optional<size_t> open =
-            if_open ? left_open(p, CMD_IF, CMD_ENDIF) : left_open(p, CMD_DO, CMD_WHILE);
+        std::optional<std::optional<size_t>>& found = if_open ? open_if_ : open_do_;
+        if (!found) found = if_open ? left_open(p, CMD_IF, CMD_ENDIF) : left_open(p, CMD_DO, CMD_WHILE);
+        const std::optional<size_t> open = *found;
         if (!open) return;
         const token_position opened = p.at(p.first(*open));
         // "ELSE IF": an IF on the line of an ELSE, right after it.
@@ -402,7 +417,10 @@ void note_script_error(const parsed_script& p, const raw_script& raw, size_t sta
                            if_open ? "this IF is never closed: add its ENDIF" : "this DO is never closed: add its WHILE"});
         // The ENDIF goes before the first statement written left of the IF's
         // block (an ELSE at the IF's column belongs to it), or at the end.
-        if (if_open) f.fix.push_back(endif_for(p, *open));
+        if (if_open) {
+            if (!endif_fix_) endif_fix_ = endif_for(p, *open);
+            f.fix.push_back(*endif_fix_);
+        }
         return;
     }
     if (m == "Invalid test expression" && (c.kind == CMD_IF || c.kind == CMD_WHILE)) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,10 +81,30 @@ void warn_unreachable(const parsed_script& p, const program& prog, findings& out
 // Warnings about comments, strings and line ends as written (text_checks.cpp).
 void warn_text(std::string_view text, const raw_script& raw, findings& out);
 
-// Notes on an error of the parse, and on an error of the validator or of
-// program assembly about `statement` (error_notes.cpp).
+// Notes on an error of the parse (error_notes.cpp).
 void note_parse_error(std::string_view text, const raw_script& raw, finding& f);
-void note_script_error(const parsed_script& p, const raw_script& raw, size_t statement, finding& f);
+
+// Notes on the errors of the validator and of program assembly, each about
+// one statement (error_notes.cpp). A script may have an error on every
+// line, so what the notes share is worked out once: the labels, and the IF
+// and the DO the author left open with the ENDIF that closes it.
+class script_error_notes {
+public:
+    script_error_notes(const parsed_script& p, const raw_script& raw) : p_(p), raw_(raw) {}
+    void add(size_t statement, finding& f);
+
+private:
+    // Labels looked up for a near name, at most this many times a script:
+    // each look-up goes over every label.
+    static constexpr size_t label_lookups = 256;
+
+    const parsed_script& p_;
+    const raw_script& raw_;
+    std::optional<std::vector<std::string_view>> labels_;
+    size_t lookups_left_ = label_lookups;
+    std::optional<std::optional<size_t>> open_if_, open_do_;
+    std::optional<edit> endif_fix_;
+};
 
 // Warnings about values, requests and definitions (values.cpp).
 void warn_values(const parsed_script& p, findings& out);
