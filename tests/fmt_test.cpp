@@ -211,6 +211,33 @@ TEST(fmt_layout, refused_script_gives_the_error_and_its_place) {
     EXPECT_EQ(r.column, 5u);
 }
 
+// A script of 64 KiB or more is read, checked and laid out on two threads:
+// it must be formatted, or refused, exactly as the same lines are one by one.
+TEST(fmt_layout, large_scripts_format_and_refuse_as_small_ones) {
+    const std::string unit = "delay 5\nif var[1] > 2 ; two\n  led red on\nendif\nexec \"x\"\n";
+    const std::string formatted_unit = fmt::format_script(unit).text;
+    ASSERT_NE(formatted_unit, unit);
+    const size_t copies = 64 * 1024 / unit.size() + 1;
+    std::string script, expected;
+    for (size_t i = 0; i < copies; ++i) script += unit, expected += formatted_unit;
+    const uint32_t next_line = static_cast<uint32_t>(5 * copies + 1);
+
+    EXPECT_EQ(fmt::format_script(script).text, expected);
+    // The last line of a refused script, after the copies: refused while
+    // the script is read, when it is checked, when it is compiled.
+    for (const std::string last_line : {"LED BLUE ON\n", "GOTO nowhere\n", "ENDIF\n"}) {
+        const fmt::format_result small = fmt::format_script(last_line);
+        const fmt::format_result large = fmt::format_script(script + last_line);
+        ASSERT_FALSE(small.ok) << last_line;
+        ASSERT_FALSE(small.message.empty()) << last_line;
+        EXPECT_FALSE(large.ok) << last_line;
+        EXPECT_TRUE(large.text.empty()) << last_line;
+        EXPECT_EQ(large.message, small.message) << last_line;
+        EXPECT_EQ(large.line, next_line) << last_line;
+        EXPECT_EQ(large.column, small.column) << last_line;
+    }
+}
+
 // --- The proof.
 
 TEST(fmt_proof, examples_e2e_and_test_scripts) {

@@ -221,6 +221,89 @@ TEST(Parser, ReadsEveryRowAsListed) {
     }
 }
 
+// The token offsets a formatter lays the text out by: for every row, with LF
+// and CR LF, the same tokens and statements as script_positions, each token
+// at the byte whose line and column script_positions gives (a token read
+// from a DEFINE value at the name's); the statements read one at a time are
+// those of the whole parse.
+TEST(Parser, TokenOffsetsAndStatementByStatementReadingAgreeWithTheWholeParse) {
+    for (const row& r : rows) {
+        for (const std::string& text : {r.script, crlf(r.script)}) {
+            script_positions positions;
+            token_offsets offsets;
+            error_of([&] { parse_script_text(text, &offsets); });
+            // the rows whose names double their values many times over are read above
+            if (offsets.tokens.size() > 4 * text.size()) continue;
+            error_of([&] { parse_script_text(text, &positions); });
+            const std::string shown = text.substr(0, 100);
+            ASSERT_EQ(offsets.tokens.size(), positions.tokens.size()) << shown;
+            ASSERT_EQ(offsets.statements.size(), positions.statements.size()) << shown;
+            for (size_t st = 0; st < offsets.statements.size(); ++st) {
+                EXPECT_EQ(offsets.statements[st].first, positions.statements[st].first) << shown;
+                EXPECT_EQ(offsets.statements[st].end, positions.statements[st].end) << shown;
+            }
+            std::vector<uint32_t> line_starts{0};
+            for (size_t i = 0; i < text.size(); ++i)
+                if (text[i] == '\n') line_starts.push_back(static_cast<uint32_t>(i + 1));
+            for (size_t k = 0; k < offsets.tokens.size(); ++k) {
+                const uint32_t at = offsets.tokens[k];
+                // the end of the input, after the last line end, has no byte of its own
+                if (k + 1 == offsets.tokens.size() && positions.text(k).empty()) continue;
+                const auto line = std::upper_bound(line_starts.begin(), line_starts.end(), at) - 1;
+                const token_position place{static_cast<uint32_t>(line - line_starts.begin() + 1),
+                                           static_cast<uint32_t>(at - *line + 1)};
+                EXPECT_EQ(place, positions.tokens[k]) << shown << "\ntoken " << k << ": " << positions.text(k);
+            }
+            EXPECT_TRUE(std::is_sorted(offsets.from_define.begin(), offsets.from_define.end())) << shown;
+
+            script one_by_one;
+            const std::string error = error_of([&] {
+                read_script_text(text, one_by_one, [&](const command& c) {
+                    one_by_one.commands.push_back(c);
+                    return true;
+                });
+            });
+            EXPECT_EQ(error.empty() ? records::listing_of(one_by_one) : error, r.read) << shown;
+        }
+    }
+}
+
+TEST(Parser, TokensReadFromADefineValue) {
+    const struct {
+        std::string script;
+        std::vector<uint32_t> tokens, from_define;
+    } cases[] = {
+        // the end of the input stands at the last byte
+        {"DELAY 5", {0, 6, 6}, {}},
+        // The value's tokens stand where the name does. The line end that
+        // ends a DEFINE's value ends it as a token of its own, recorded
+        // where the value's last token stands.
+        {"DEFINE N 4\nDELAY N", {0, 7, 9, 9, 11, 17, 17}, {5}},
+        {"DEFINE D DELAY 2\nD D", {0, 7, 9, 15, 15, 17, 17, 19, 19, 19}, {5, 6, 7, 8}},
+        // a name inside a string is not replaced
+        {"DEFINE S 1\nEXEC \"S\"", {0, 7, 9, 9, 11, 16, 18}, {}},
+    };
+    for (const auto& c : cases) {
+        token_offsets offsets;
+        parse_script_text(c.script, &offsets);
+        EXPECT_EQ(offsets.tokens, c.tokens) << c.script;
+        EXPECT_EQ(offsets.from_define, c.from_define) << c.script;
+    }
+}
+
+// Reading one statement at a time stops where the reader is told to, before
+// the error a later statement would give.
+TEST(Parser, StatementByStatementReadingStopsWhenTold) {
+    script pools;
+    size_t seen = 0;
+    EXPECT_EQ(error_of([&] { read_script_text("DELAY 1 DELAY 2 foo", pools, [&](const command&) { return ++seen < 2; }); }),
+              "");
+    EXPECT_EQ(seen, 2u);
+    seen = 0;
+    EXPECT_EQ(error_of([&] { read_script_text("DELAY 1 DELAY 2 foo", pools, [&](const command&) { return ++seen < 3; }); }),
+              "[1] Error: Unknown command: foo\n");
+}
+
 // 81 uses of the 60,000-byte value above: a row whose listing is too long to write out.
 TEST(Parser, LongDefineValueUsedToTheLimit) {
     EXPECT_EQ(error_of([] { EXPECT_EQ(parse_script_text(long_value + times(" A", 81)).values.size(), 81u * 30000 + 1); }),

@@ -232,11 +232,15 @@ bool lexer::scan() {
         tokpos_ = 0;
         if (subst_ != no_subst) {
             tok_start_ = subst_start_;
+            tok_offset_ = subst_offset_;
+            tok_from_define_ = true;
         } else {
             // The look-ahead is byte script_bytes_ - 1 of the script (counting
             // from 0), so its column is script_bytes_ - line_begin_.
             tok_start_.line = static_cast<uint32_t>(line_ + new_line_);
             tok_start_.column = static_cast<uint32_t>(std::min<uint64_t>(script_bytes_ - line_begin_, UINT32_MAX));
+            tok_offset_ = script_bytes_ - 1;
+            tok_from_define_ = false;
         }
         if (is_ident(nextc_)) {
             do readchr(); while (is_ident(nextc_));
@@ -271,7 +275,15 @@ bool lexer::scan() {
 
 void lexer::readtok() {
     next_token();
+    if (recorded_ || offsets_) [[unlikely]] record();
+}
+
+void lexer::record() {
     if (recorded_) recorded_->add(tok_start_, tok());
+    if (offsets_) {
+        if (tok_from_define_) offsets_->from_define.push_back(static_cast<uint32_t>(offsets_->tokens.size()));
+        offsets_->tokens.push_back(static_cast<uint32_t>(std::min<uint64_t>(tok_offset_, UINT32_MAX)));
+    }
 }
 
 void lexer::next_token() {
@@ -320,6 +332,7 @@ bool lexer::substitute(bool chained) {
         fail_script(token_line(), "DEFINE substitutions too long\n");
     pair.chain = chain_;
     subst_start_ = tok_start_;
+    subst_offset_ = tok_offset_;
     subst_ = found->second;
     subst_text_ = pair.value;
     subst_idx_ = 0;

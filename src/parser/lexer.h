@@ -93,6 +93,12 @@ public:
     // Keeps where each token begins and its text, in the order they are
     // read, in `positions` (none: nothing is kept).
     void record_positions(script_positions* positions) { recorded_ = positions; }
+    // Keeps where each token begins in the script's bytes in `offsets`.
+    void record_offsets(token_offsets* offsets) { offsets_ = offsets; }
+    // The tokens recorded so far, by whichever record is kept.
+    size_t recorded_tokens() const {
+        return recorded_ ? recorded_->tokens.size() : offsets_ ? offsets_->tokens.size() : 0;
+    }
 
     void readtok();
 
@@ -138,6 +144,7 @@ private:
     static constexpr size_t no_subst = static_cast<size_t>(-1);
 
     void next_token();
+    void record();
     void readnextc();
     void readchr();
     [[noreturn, gnu::noinline]] void token_too_long();
@@ -153,7 +160,11 @@ private:
     uint64_t line_begin_ = 0;  // the count of script bytes before the current line of the file
     token_position tok_start_;
     token_position subst_start_;  // where the name being replaced begins
+    uint64_t tok_offset_ = 0;     // the byte where the current token begins
+    uint64_t subst_offset_ = 0;   // the byte where the name being replaced begins
+    bool tok_from_define_ = false;
     script_positions* recorded_ = nullptr;
+    token_offsets* offsets_ = nullptr;
     char tok_[max_token + 1] = {};
     size_t tok_len_ = 0;
     size_t tokpos_ = 0;

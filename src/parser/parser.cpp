@@ -27,23 +27,31 @@ std::string_view trim_label(std::string_view t) {
 
 class statement_parser {
 public:
-    statement_parser(byte_source source, script& out, script_positions* positions)
-        : lx_(std::move(source)), out_(out), positions_(positions) {
+    statement_parser(byte_source source, script& out, script_positions* positions, token_offsets* offsets = nullptr,
+                     const std::function<bool(const command&)>* each = nullptr)
+        : lx_(std::move(source)), out_(out), positions_(positions), offsets_(offsets), each_(each) {
         if (positions_) lx_.record_positions(positions_);
+        if (offsets_) lx_.record_offsets(offsets_);
     }
 
     void parse() {
         try {
             lx_.start();
             while (!lx_.tok_empty()) {
-                const size_t first = positions_ ? positions_->tokens.size() - 1 : 0;
+                const size_t first = lx_.recorded_tokens() - 1;
                 command c;
                 if (statement(c)) {
                     c.line = static_cast<uint32_t>(lx_.line());
-                    out_.commands.push_back(c);
-                    if (positions_)
-                        positions_->statements.push_back(
-                            {static_cast<uint32_t>(first), static_cast<uint32_t>(positions_->tokens.size() - 1)});
+                    if (each_) [[unlikely]] {
+                        if (!(*each_)(c)) return;
+                    } else {
+                        out_.commands.push_back(c);
+                    }
+                    if (positions_ || offsets_) [[unlikely]] {
+                        const script_positions::range r{static_cast<uint32_t>(first),
+                                                        static_cast<uint32_t>(lx_.recorded_tokens() - 1)};
+                        (positions_ ? positions_->statements : offsets_->statements).push_back(r);
+                    }
                 }
             }
         } catch (const fatal_error&) {
@@ -112,6 +120,8 @@ private:
     lexer lx_;
     script& out_;
     script_positions* positions_;
+    token_offsets* offsets_;
+    const std::function<bool(const command&)>* each_;  // none: records go into out_.commands
 };
 
 // statement = "DEFINE" name value-tokens | keyword arguments
@@ -446,6 +456,16 @@ script parse_script_text(std::string_view text, script_positions* positions) {
     script out;
     statement_parser(byte_source(text), out, positions).parse();
     return out;
+}
+
+script parse_script_text(std::string_view text, token_offsets* offsets) {
+    script out;
+    statement_parser(byte_source(text), out, nullptr, offsets).parse();
+    return out;
+}
+
+void read_script_text(std::string_view text, script& pools, const std::function<bool(const command&)>& each) {
+    statement_parser(byte_source(text), pools, nullptr, nullptr, &each).parse();
 }
 
 }  // namespace vendrak

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,11 +52,32 @@ struct script_positions {
     }
 };
 
+// Where the tokens of each statement begin in the bytes of a script held in
+// memory, for a tool that lays the text out anew: four bytes a token and no
+// text, so much cheaper to keep than script_positions. Statements are ranges
+// of tokens as in script_positions.
+struct token_offsets {
+    // The byte offset (from 0) where each token begins; a token read from a
+    // DEFINE value is placed where the name that stood for the value begins.
+    // Offsets past 4 GiB read as UINT32_MAX.
+    std::vector<uint32_t> tokens;
+    // The tokens read from a DEFINE value, in increasing order.
+    std::vector<uint32_t> from_define;
+    std::vector<script_positions::range> statements;
+};
+
 // Parses the whole open script stream and appends one command per statement;
 // with `positions`, also where their tokens begin.
 void parse_script(std::FILE* file, script& out, script_positions* positions = nullptr);
 
 // The same on a script held in memory (tests, fuzzing, checkers).
 script parse_script_text(std::string_view text, script_positions* positions = nullptr);
+script parse_script_text(std::string_view text, token_offsets* offsets);
+
+// Reads a script held in memory one statement at a time: each record is
+// handed to `each` as soon as it is read and not kept; `pools` receives the
+// texts, values and bytes the records point into. Reading stops early when
+// `each` returns false. Errors throw as parse_script_text does.
+void read_script_text(std::string_view text, script& pools, const std::function<bool(const command&)>& each);
 
 }  // namespace vendrak

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "check/check.h"
+#include "check/command_line.h"
 #include "check/format.h"
 
 namespace vendrak::check {
@@ -36,26 +37,14 @@ struct options {
     output_format format = output_format::gnu;
     bool no_warnings = false;
     bool warnings_are_errors = false;
-    bool help = false;
-    bool version = false;
     bool list = false;
-    std::vector<std::string> scripts;
+    command_line line;
 };
 
 // Options and script names may come in any order; "--" ends the options.
 bool parse_options(int argc, const char* const* argv, options& o, std::string& error) {
-    bool only_names = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        if (only_names || a == "-" || !a.starts_with('-')) {
-            o.scripts.emplace_back(a);
-        } else if (a == "--") {
-            only_names = true;
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "--version") {
-            o.version = true;
-        } else if (a == "--warnings") {
+    auto own = [&](std::string_view a, int& i, std::string& error) {
+        if (a == "--warnings") {
             o.list = true;
         } else if (a == "--no-vbf") {
             o.check.vbf_checks = false;
@@ -91,11 +80,12 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
             }
             o.format = *f;
         } else {
-            error = "unknown option " + std::string(a);
             return false;
         }
-    }
-    if (o.scripts.empty() && !o.help && !o.version && !o.list) {
+        return true;
+    };
+    if (!read_command_line(argc, argv, o.line, own, error)) return false;
+    if (o.line.scripts.empty() && !o.line.help && !o.line.version && !o.list) {
         error = "no script to check";
         return false;
     }
@@ -107,18 +97,10 @@ bool parse_options(int argc, const char* const* argv, options& o, std::string& e
 int check_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     options o;
     std::string error;
-    if (!parse_options(argc, argv, o, error)) {
-        std::fprintf(err, "vendrak-check: %s\n%s", error.c_str(), usage_text);
-        return 2;
-    }
-    if (o.help) {
-        std::fputs(usage_text, out);
-        return 0;
-    }
-    if (o.version) {
-        std::fputs("vendrak-check " VENDRAK_VERSION "\n", out);
-        return 0;
-    }
+    const bool read = parse_options(argc, argv, o, error);
+    if (const std::optional<int> status =
+            answer_command_line(read, o.line, error, "vendrak-check", usage_text, out, err))
+        return *status;
     if (o.list) {
         for (const warning_info& w : warning_table())
             std::fprintf(out, "%-16s %.*s\n", w.name.data(), static_cast<int>(w.summary.size()), w.summary.data());
@@ -128,7 +110,7 @@ int check_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err
 
     findings_writer writer(out, o.format);
     bool failed = false;
-    for (const std::string& name : o.scripts) {
+    for (const std::string& name : o.line.scripts) {
         const checked_script checked = check_file(name, o.check);
         for (const finding& f : checked.findings)
             failed = failed || f.level == severity::error || o.warnings_are_errors;

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "check/command_line.h"
 #include "common/file.h"
 #include "fmt/diff.h"
 #include "fmt/formatter.h"
@@ -33,39 +34,28 @@ constexpr const char* usage_text =
 struct options {
     bool in_place = false;
     bool check = false;
-    bool help = false;
-    bool version = false;
-    std::vector<std::string> scripts;
+    check::command_line line;
 };
 
 bool parse_options(int argc, const char* const* argv, options& o, std::string& error) {
-    bool only_names = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        if (only_names || a == "-" || !a.starts_with('-')) {
-            o.scripts.emplace_back(a);
-        } else if (a == "--") {
-            only_names = true;
-        } else if (a == "-h" || a == "--help") {
-            o.help = true;
-        } else if (a == "--version") {
-            o.version = true;
-        } else if (a == "-i" || a == "--in-place") {
+    auto own = [&o](std::string_view a, int&, std::string&) {
+        if (a == "-i" || a == "--in-place") {
             o.in_place = true;
         } else if (a == "--check") {
             o.check = true;
         } else {
-            error = "unknown option " + std::string(a);
             return false;
         }
-    }
+        return true;
+    };
+    if (!check::read_command_line(argc, argv, o.line, own, error)) return false;
     if (o.in_place && o.check) {
         error = "-i and --check exclude each other";
         return false;
     }
-    if (o.scripts.empty()) o.scripts.emplace_back("-");
+    if (o.line.scripts.empty()) o.line.scripts.emplace_back("-");
     if (o.in_place) {
-        for (const std::string& s : o.scripts) {
+        for (const std::string& s : o.line.scripts) {
             if (s == "-") {
                 error = "-i needs script files, not standard input";
                 return false;
@@ -93,22 +83,14 @@ bool read_all(std::FILE* f, std::string& text) {
 int fmt_main(int argc, const char* const* argv, std::FILE* in, std::FILE* out, std::FILE* err) {
     options o;
     std::string error;
-    if (!parse_options(argc, argv, o, error)) {
-        std::fprintf(err, "vendrak-fmt: %s\n%s", error.c_str(), usage_text);
-        return 2;
-    }
-    if (o.help) {
-        std::fputs(usage_text, out);
-        return 0;
-    }
-    if (o.version) {
-        std::fputs("vendrak-fmt " VENDRAK_VERSION "\n", out);
-        return 0;
-    }
+    const bool read = parse_options(argc, argv, o, error);
+    if (const std::optional<int> status =
+            check::answer_command_line(read, o.line, error, "vendrak-fmt", usage_text, out, err))
+        return *status;
 
     int status = 0;
     auto worst = [&status](int s) { status = std::max(status, s); };
-    for (const std::string& name : o.scripts) {
+    for (const std::string& name : o.line.scripts) {
         const bool from_stdin = name == "-";
         const std::string shown = from_stdin ? "<stdin>" : name;
         std::string text;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
@@ -41,7 +42,6 @@ enum class item_kind : uint8_t { token, line_comment, block_comment };
 struct item {
     uint32_t begin;          // first byte
     uint32_t length;         // bytes; carriage returns after a word are not part of it
-    token_position place;    // its line and the column of its first byte, from 1
     item_kind kind;
     bool unclosed = false;   // a block comment that runs to the end of the script
     bool broken = false;     // a word with carriage returns inside, which the tokenizer drops
@@ -60,14 +60,22 @@ std::optional<std::vector<item>> scan(std::string_view s) {
     if (n > UINT32_MAX) return std::nullopt;
     // Scripts as people write them hold fewer items than half their bytes.
     items.reserve(n / 2 + 16);
+    // Whether carriage returns were passed since the last item: only then
+    // can the next word hold one.
+    bool passed_cr = false;
     auto add = [&](item_kind kind, size_t begin, size_t end, bool unclosed = false) {
-        const bool broken = kind == item_kind::token && std::memchr(s.data() + begin, '\r', end - begin) != nullptr;
-        items.push_back({static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), {}, kind, unclosed, broken});
+        const bool broken = passed_cr && kind == item_kind::token &&
+                            std::memchr(s.data() + begin, '\r', end - begin) != nullptr;
+        items.push_back({static_cast<uint32_t>(begin), static_cast<uint32_t>(end - begin), kind, unclosed, broken});
+        passed_cr = false;
     };
     // A character appended to a word takes the carriage returns after it along.
     auto after = [&](size_t i) {
         ++i;
-        while (i < n && s[i] == '\r') ++i;
+        if (i < n && s[i] == '\r') {
+            passed_cr = true;
+            while (i < n && s[i] == '\r') ++i;
+        }
         return i;
     };
     auto at = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -114,14 +122,6 @@ std::optional<std::vector<item>> scan(std::string_view s) {
             i = after(i);
         }
     }
-    // where each item begins
-    uint32_t line = 1;
-    size_t line_start = 0, cur = 0;
-    for (item& it : items) {
-        for (; cur < it.begin; ++cur)
-            if (s[cur] == '\n') ++line, line_start = cur + 1;
-        it.place = {line, static_cast<uint32_t>(std::min<size_t>(cur - line_start + 1, UINT32_MAX))};
-    }
     return items;
 }
 
@@ -138,23 +138,30 @@ size_t line_feeds(std::string_view s, size_t from, size_t to) {
                                           s.begin() + static_cast<std::ptrdiff_t>(to), '\n'));
 }
 
-// A word without the carriage returns the tokenizer drops from it.
-bool same_word_text(std::string_view raw, std::string_view read) {
-    if (raw.find('\r') == raw.npos) return raw == read;
-    size_t j = 0;
-    for (const char c : raw) {
-        if (c == '\r') continue;
-        if (j == read.size() || read[j] != c) return false;
-        ++j;
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// No word of the language begins with a digit, so a word that does is
+// known for a number by its first character.
+constexpr bool no_word_begins_with_a_digit() {
+    auto digit_first = [](std::string_view w) { return !w.empty() && w.front() >= '0' && w.front() <= '9'; };
+    for (const words::statement& s : words::statements) {
+        if (digit_first(s.keyword)) return false;
+        for (const words::choice* c : s.choices)
+            for (const std::string_view w : c->words)
+                if (digit_first(w)) return false;
     }
-    return j == read.size();
+    for (const std::string_view w : words::operand_words)
+        if (digit_first(w)) return false;
+    return true;
 }
+static_assert(no_word_begins_with_a_digit());
 
 // The spelling the manual gives a word of the language that a statement of
 // `kind` reads without regard to case: its keyword, one of its choice
 // words, an operand word or VAR; "" for any other word.
 std::string_view canonical_word(cmd_kind kind, std::string_view w) {
-    if (w.empty() || !is_ident(static_cast<unsigned char>(w.front()))) return {};
+    // numbers, and what is not a word at all, are written as they stand
+    if (w.empty() || !is_ident(static_cast<unsigned char>(w.front())) || is_digit(w.front())) return {};
     if (const cmd_kind k = words::statement_kind(w)) return words::keyword(k);
     if (const expr_kind e = words::operand_kind(w)) return words::operand_word(e);
     for (const words::choice* c : words::statements[kind].choices)
@@ -167,10 +174,25 @@ std::string_view canonical_word(cmd_kind kind, std::string_view w) {
 
 bool same_form(const command& a, const command& b) { return a.kind == b.kind && a.form == b.form; }
 
-bool same_tree(const script& a, const script& b) {
-    return a.commands.size() == b.commands.size() &&
-           std::equal(a.commands.begin(), a.commands.end(), b.commands.begin(), same_form) && a.texts == b.texts &&
-           a.values == b.values && a.bytes == b.bytes;
+// Whether `text` reads as the statements of `tree`: the same records with
+// the same operands, so the same container. The text is read one statement
+// at a time against the tree, with no second tree built, and the reading
+// stops at the first statement that differs.
+bool reads_as(std::string_view text, const script& tree) {
+    script pools;
+    size_t count = 0;
+    bool same = true;
+    try {
+        read_script_text(text, pools, [&](const command& c) {
+            same = count < tree.commands.size() && same_form(c, tree.commands[count]);
+            ++count;
+            return same;
+        });
+    } catch (const fatal_error&) {
+        return false;
+    }
+    return same && count == tree.commands.size() && pools.texts == tree.texts && pools.values == tree.values &&
+           pools.bytes == tree.bytes;
 }
 
 // "[12] Error: text\n" gives "text"; a message without a line only loses
@@ -207,11 +229,12 @@ format_result refused(std::string_view text, const std::string& message) {
 
 class layout {
 public:
-    layout(std::string_view text, const std::vector<item>& items, const script& tree, const script_positions& p)
+    layout(std::string_view text, const std::vector<item>& items, const script& tree, const token_offsets& p)
         : s_(text), items_(items), tree_(tree), p_(p), eol_(line_end()) {}
 
     std::string run() {
-        out_.reserve(s_.size() + s_.size() / 4);
+        // Laid out, a script rarely grows by half: one buffer, never moved.
+        out_.reserve(s_.size() + s_.size() / 2 + 64);
         find_names();
         assign_statements();
         spread_glue();
@@ -272,24 +295,22 @@ private:
         const size_t count = p_.statements.size();
         first_.assign(count, none);
         size_.assign(count, 0);
-        auto before = [](const token_position& a, const token_position& b) {
-            return a.line != b.line ? a.line < b.line : a.column < b.column;
-        };
         auto next_word = [&](size_t i) {
             while (i < items_.size() && !is_token(i)) ++i;
             return i;
         };
         size_t next = next_word(0);
+        size_t defined = 0;  // the first token read from a DEFINE value not yet passed
         for (size_t st = 0; st < count && next < items_.size(); ++st) {
             const auto [first, end] = p_.statements[st];
-            while (next < items_.size() && before(items_[next].place, p_.tokens[first])) next = next_word(next + 1);
+            while (next < items_.size() && items_[next].begin < p_.tokens[first]) next = next_word(next + 1);
+            while (defined < p_.from_define.size() && p_.from_define[defined] < first) ++defined;
+            if (defined < p_.from_define.size() && p_.from_define[defined] < end) continue;  // a name replaced
             // The statement's words must be the next words of the file, each
-            // where the parser read it and as it is written there.
+            // where the parser read it.
             size_t i = next, k = first;
             for (; k < end && i < items_.size(); ++k, i = next_word(i + 1)) {
-                if (!(items_[i].place == p_.tokens[k]) || !same_word_text(text_of(i), p_.text(k)) ||
-                    names_.contains(read_text(i)))
-                    break;
+                if (items_[i].begin != p_.tokens[k] || (!names_.empty() && names_.contains(read_text(i)))) break;
             }
             if (k < end) continue;  // not plain: its words stay as written
             first_[st] = static_cast<uint32_t>(next);
@@ -391,7 +412,7 @@ private:
         const std::string_view gap = s_.substr(items_[m - 1].end(), items_[m].begin - items_[m - 1].end());
         const size_t lf = gap.rfind('\n');
         const std::optional<size_t> level =
-            lf != gap.npos && is_token(m) ? level_of_statement_at(items_[m].place) : std::nullopt;
+            lf != gap.npos && is_token(m) ? level_of_statement_at(items_[m].begin) : std::nullopt;
         if (!level) {
             put_free_text(gap);
             return;
@@ -402,17 +423,14 @@ private:
 
     // The level of the statement whose first word the parser read at `at`,
     // if one does; the places asked for only ever grow.
-    std::optional<size_t> level_of_statement_at(const token_position& at) {
-        auto before = [](const token_position& a, const token_position& b) {
-            return a.line != b.line ? a.line < b.line : a.column < b.column;
-        };
+    std::optional<size_t> level_of_statement_at(uint32_t at) {
         const size_t count = std::min(p_.statements.size(), tree_.commands.size());
         auto first_of = [&](size_t st) {
             const size_t first = p_.statements[st].first;
-            return first < p_.tokens.size() ? p_.tokens[first] : token_position{UINT32_MAX, UINT32_MAX};
+            return first < p_.tokens.size() ? p_.tokens[first] : UINT32_MAX;
         };
-        while (found_statement_ < count && before(first_of(found_statement_), at)) ++found_statement_;
-        if (found_statement_ == count || !(first_of(found_statement_) == at)) return std::nullopt;
+        while (found_statement_ < count && first_of(found_statement_) < at) ++found_statement_;
+        if (found_statement_ == count || first_of(found_statement_) != at) return std::nullopt;
         pass_statements(found_statement_);
         if (next_statement_ != found_statement_) return std::nullopt;
         return level_of(tree_.commands[found_statement_].kind);
@@ -584,7 +602,7 @@ private:
     std::string_view s_;
     const std::vector<item>& items_;
     const script& tree_;
-    const script_positions& p_;
+    const token_offsets& p_;
     std::string_view eol_;
 
     std::unordered_map<size_t, std::string> unbroken_;  // by broken word: its text as the tokenizer reads it
@@ -604,46 +622,79 @@ private:
     std::string_view last_word_;
 };
 
-std::optional<std::string> lay_out(std::string_view text, const script& tree, const script_positions& positions) {
+std::optional<std::string> lay_out(std::string_view text, const script& tree, const token_offsets& positions) {
     const std::optional<std::vector<item>> items = scan(text);
     if (!items) return std::nullopt;
     return layout(text, *items, tree, positions).run();
 }
 
+// Scripts from this size on are formatted on two threads; for smaller ones
+// starting a thread costs more than it saves.
+constexpr size_t two_threads_from = 64 * 1024;
+
+// A WebAssembly build without threads has none to give: a thread asked for
+// there never starts.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool has_threads = false;
+#else
+constexpr bool has_threads = true;
+#endif
+
+// Work that runs on a thread of its own when `beside` is true and a thread
+// can be started, else where its result is asked for.
+template <typename Work>
+auto run_beside(bool beside, Work work) {
+    return std::async(beside ? std::launch::async | std::launch::deferred : std::launch::deferred, std::move(work));
+}
+
 }  // namespace
 
 format_result format_script(std::string_view text) {
-    script_positions positions;
+    const bool beside = has_threads && text.size() >= two_threads_from;
+    // The words and comments as written are found while the compiler reads
+    // the script, ...
+    auto items = run_beside(beside, [text] { return scan(text); });
+    token_offsets offsets;
+    // Room for the tokens of a dense script: the record never moves.
+    offsets.tokens.reserve(text.size() / 2 + 16);
     script tree;
     try {
-        tree = parse_script_text(text, &positions);
+        tree = parse_script_text(text, &offsets);
+    } catch (const fatal_error& e) {
+        return refused(text, e.message());
+    }
+    // ... and the script is checked and compiled while it is laid out. The
+    // layout of a script that vendrak refuses is thrown away.
+    auto compiled = run_beside(beside, [&tree] {
         validate_script(tree);
         program prog;
         compile_script(tree, prog);
+    });
+    std::optional<std::string> laid_out;
+    if (const std::optional<std::vector<item>> words = items.get())
+        laid_out = layout(text, *words, tree, offsets).run();
+    try {
+        compiled.get();
     } catch (const fatal_error& e) {
         return refused(text, e.message());
     }
 
     format_result r;
     r.ok = true;
-    r.text = std::string(text);
-    std::optional<std::string> laid_out = lay_out(text, tree, positions);
-    positions = {};  // no longer needed: its memory is free for the read-back
-    if (!laid_out || *laid_out == text) return r;
+    offsets = {};  // no longer needed: its memory is free for the read-back
     // The layout is kept only when it reads as the same statements.
-    try {
-        if (!same_tree(parse_script_text(*laid_out), tree)) return r;
-    } catch (const fatal_error&) {
-        return r;
+    if (laid_out && *laid_out != text && reads_as(*laid_out, tree)) {
+        r.text = std::move(*laid_out);
+    } else {
+        r.text = std::string(text);
     }
-    r.text = std::move(*laid_out);
     return r;
 }
 
 std::optional<std::string> unchecked_layout(std::string_view text) {
-    script_positions positions;
-    const script tree = parse_script_text(text, &positions);
-    return lay_out(text, tree, positions);
+    token_offsets offsets;
+    const script tree = parse_script_text(text, &offsets);
+    return lay_out(text, tree, offsets);
 }
 
 }  // namespace vendrak::fmt
