@@ -236,15 +236,18 @@ package-windows: windows vsix-windows
 # Mutation testing: MUTANTS one-token changes of src/ drawn from SEED (FILES
 # narrows them to files or folders under src/), each rebuilt in $(MUTATE)/ and
 # run against the plain suite; prints each verdict and the score.
+# FILES may also name files under tools/, and TESTS (a regular expression of
+# test names) narrows the suite to the tests that cover them.
 MUTATE  ?= build-mutate
 MUTANTS ?= 100
 SEED    ?= 1
 FILES   ?=
+TESTS   ?=
 
 .PHONY: mutate
 mutate:
 	python3 devtools/mutate.py --build-dir $(MUTATE) --mutants $(MUTANTS) --seed $(SEED) --jobs $(JOBS) \
-	  $(if $(FILES),--files $(FILES))
+	  $(if $(FILES),--files $(FILES)) $(if $(TESTS),--tests '$(TESTS)')
 
 # The page: vendrak, its checker, inspector and formatter in WebAssembly
 # (Debian's emscripten, whose tools need node-acorn from NODE_PATH, with the

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Mutation testing: how many one-token faults in src/ does the suite catch?
+"""Mutation testing: how many one-token faults in src/ or tools/ does the suite catch?
 
 Each mutant changes one token of one source file: a comparison or logical
 operator, an arithmetic or bitwise operator, an integer constant by one, the
@@ -8,7 +8,8 @@ boolean a function returns, the boundary of a loop condition, or a removed
 static_asserts and source files the build does not compile are never
 touched. For each mutant the tool writes the file,
 rebuilds its own build tree incrementally, runs the plain suite with ctest
-(stopping at the first failure, every test under a timeout), restores the
+(stopping at the first failure, every test under a timeout; --tests narrows
+it to the tests whose names match a regular expression), restores the
 file and prints the verdict: killed, survived or did not build. A mutant
 whose build leaves every object file as it was (an #if branch this platform
 skips, or a change the compiler folds away) is equivalent by construction:
@@ -198,11 +199,11 @@ def find_sites(path, source):
 
 
 def source_files(patterns, compiled):
-    """The C++ files under src/ that `patterns` (files, folders or globs,
-    relative to the repository root) name, all of src/ by default, and how
-    many were left out: .cpp files that are not in `compiled`, since the
+    """The C++ files under src/ or tools/ that `patterns` (files, folders or
+    globs, relative to the repository root) name, all of src/ by default, and
+    how many were left out: .cpp files that are not in `compiled`, since the
     build of this platform never compiles them."""
-    src = ROOT / "src"
+    roots = (ROOT / "src", ROOT / "tools")
     chosen = set()
     for pattern in patterns or ["src"]:
         matches = sorted(ROOT.glob(pattern)) if any(c in pattern for c in "*?[") else [ROOT / pattern]
@@ -210,8 +211,8 @@ def source_files(patterns, compiled):
             m = m.resolve()
             if not m.exists():
                 sys.exit(f"mutate: {pattern}: no such file")
-            if m != src and src not in m.parents:
-                sys.exit(f"mutate: {pattern}: only files under src/ are mutated")
+            if not any(m == r or r in m.parents for r in roots):
+                sys.exit(f"mutate: {pattern}: only files under src/ or tools/ are mutated")
             files = m.rglob("*") if m.is_dir() else [m]
             chosen.update(f for f in files if f.suffix in (".cpp", ".h"))
     kept = sorted(f for f in chosen if f.suffix == ".h" or f in compiled)
@@ -322,8 +323,8 @@ TIME = re.compile(r"Test\s+#\d+: \S+ \.*\s+Passed\s+([0-9.]+) sec")
 
 
 class Suite:
-    def __init__(self, ws, build, jobs):
-        self.ws, self.build, self.jobs = ws, build, jobs
+    def __init__(self, ws, build, jobs, tests=None):
+        self.ws, self.build, self.jobs, self.tests = ws, build, jobs, tests
         self.timeout = None
         self.limit = None
         self.count = None
@@ -364,6 +365,8 @@ class Suite:
         """(passed, what failed first)."""
         log = self.build / "mutate-test.log"
         command = ["ctest", "--test-dir", str(self.build), "-j", str(self.jobs), "--stop-on-failure"]
+        if self.tests:
+            command += ["-R", self.tests]
         if self.timeout:
             command += ["--timeout", str(self.timeout)]
         status = self.ws.run(command, log, self.limit)
@@ -374,6 +377,8 @@ class Suite:
         if failed:
             return False, f"{failed.group(1)} ({failed.group(2).lower()})", output
         total = TOTAL.search(output)
+        if self.tests and "No tests were found" in output:
+            return False, f"no test matches {self.tests}", output
         if status != 0 or not total:
             return False, "ctest failed", output
         if self.count is not None and int(total.group(2)) != self.count:
@@ -409,7 +414,9 @@ def main():
     parser.add_argument("--mutants", "-n", type=int, default=100, help="how many mutants (default 100)")
     parser.add_argument("--seed", "-s", type=int, default=1, help="the seed that draws them (default 1)")
     parser.add_argument("--files", nargs="+", metavar="PATH",
-                        help="files, folders or globs under src/ to mutate (default all of src/)")
+                        help="files, folders or globs under src/ or tools/ to mutate (default all of src/)")
+    parser.add_argument("--tests", metavar="REGEX",
+                        help="run only the tests whose names match (ctest -R), say those of the files mutated")
     parser.add_argument("--build-dir", default="build-mutate", help="build tree (default build-mutate)")
     parser.add_argument("--jobs", "-j", type=int, default=2, help="parallel build and test jobs (default 2)")
     parser.add_argument("--timeout", type=int, help="seconds per test (default ten times the slowest)")
@@ -418,19 +425,19 @@ def main():
     parser.add_argument("--list", action="store_true", help="only list the mutants")
     args = parser.parse_args()
 
-    # One run at a time may change src/, whatever its build tree.
+    # One run at a time may change the sources, whatever its build tree.
     src_lock = os.open(ROOT / "src", os.O_RDONLY)
     try:
         fcntl.flock(src_lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
     except BlockingIOError:
-        sys.exit("mutate: another run is mutating src/")
+        sys.exit("mutate: another run is mutating the sources")
 
     build = (ROOT / args.build_dir).resolve()
     build.mkdir(parents=True, exist_ok=True)
     ws = Workspace(build)
     ws.recover()
 
-    suite = Suite(ws, build, args.jobs)
+    suite = Suite(ws, build, args.jobs, args.tests)
     suite.configure()
     files, left_out = source_files(args.files, suite.compiled_sources())
     mutants, site_count = draw_mutants(files, args.mutants, args.seed)

@@ -52,6 +52,23 @@ inline std::string written(const std::function<void(std::FILE*)>& write) {
     return text;
 }
 
+// A program's main, run in-process as `name` with `args`: its exit status
+// and what it wrote on standard output and standard error.
+struct main_run {
+    int status = -1;
+    std::string out, err;
+};
+template <typename Main>
+main_run run_main(Main main, const char* name, const std::vector<std::string>& args) {
+    std::vector<const char*> argv{name};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    main_run r;
+    r.out = written([&](std::FILE* out) {
+        r.err = written([&](std::FILE* err) { r.status = main(static_cast<int>(argv.size()), argv.data(), out, err); });
+    });
+    return r;
+}
+
 // The message of the fatal error `stage` ends with, which must belong on
 // the stream `where`; "" when it ends normally.
 template <typename Stage>

@@ -60,6 +60,14 @@ json problem(json where, const char* message, const char* warning = nullptr) {
     if (warning) d["code"] = warning;
     return d;
 }
+// The -Wfraction warning on `number` (1.5 or 2.5) at `where`.
+json fraction(json where, const std::string& number) {
+    const std::string message = "\"" + number + "\" is read as " + number.substr(0, 1) +
+                                ": a whole number is expected here, and the fraction is dropped";
+    return problem(std::move(where), message.c_str(), "fraction");
+}
+// A window/logMessage of `type` (1 error, 3 info); its text is the server's own.
+json logged(int type) { return {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", type}}}}; }
 json hover_text(json where, const char* markdown) {
     return {{"contents", {{"kind", "markdown"}, {"value", markdown}}}, {"range", std::move(where)}};
 }
@@ -135,13 +143,11 @@ std::vector<exchange> exchanges() {
                       {"tokenModifiers", json::array()}}},
           {"full", true}}}};
     const std::string initialize = request(1, "initialize", {{"capabilities", json::object()}});
-    const json fraction_15 = problem(range(0, 17, 0, 20), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction");
     const json row_9 = problem(range(1, 13, 1, 14), "LCD row out of range");
     const json line_end = problem(range(2, 11, 2, 11),
                                   "a carriage return without a line feed: vendrak ends no line here, so the words on both sides of it join and "
                                   "its messages name other lines than the editor shows; save the file with LF or CR LF line ends",
                                   "line-end");
-    const json fraction_25 = problem(range(3, 6, 3, 9), "\"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped", "fraction");
     const json missing = problem(range(1, 5, 1, 18), "Cannot open \"missing.vbf\" file");
     return {
         // The life cycle.
@@ -175,8 +181,7 @@ std::vector<exchange> exchanges() {
          request(2, "textDocument/hover", {{"textDocument", {{"uri", uri}}}}) + at(3, "textDocument/hover", 0, -1) +
              at(4, "textDocument/references", 0, 0) + request(5, "textDocument/definition", json::array()) +
              notice("textDocument/didOpen", {{"textDocument", {{"uri", uri}}}}),
-         {published(1), error(2, -32602), error(3, -32602), error(4, -32602), error(5, -32602),
-          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}}}},
+         {published(1), error(2, -32602), error(3, -32602), error(4, -32602), error(5, -32602), logged(1)}},
         // Nesting is bounded before parsing; brackets in strings are text.
         {"deep nesting", start::initialized, nullptr,
          frame("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"x\",\"params\":" + std::string(65, '[') + std::string(65, ']') + "}") +
@@ -198,14 +203,9 @@ std::vector<exchange> exchanges() {
                                                {"contentChanges", json::array({{{"text", "DELAY 3\n"}}})}}) +
              change(5, json::array({{{"range", range(0, 6, 0, 9)}, {"text", "2.5"}}})) +
              change(4, json::array({{{"text", "DELAY 4\n"}}})) + at(2, "textDocument/hover", 0, 7),
-         {published(1, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
-          published(1, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
-          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}},
-          published(1, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
-          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 1}}}},
-          published(5, {problem(range(0, 6, 0, 9), "\"2.5\" is read as 2: a whole number is expected here, and the fraction is dropped", "fraction")}),
-          {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 3}}}},
-          answer(2, nullptr)}},
+         {published(1, {fraction(range(0, 6, 0, 9), "1.5")}), published(1, {fraction(range(0, 6, 0, 9), "1.5")}), logged(1),
+          published(1, {fraction(range(0, 6, 0, 9), "1.5")}), logged(1), published(5, {fraction(range(0, 6, 0, 9), "2.5")}),
+          logged(3), answer(2, nullptr)}},
 
         // Diagnostics on open and on every change, in the editor's positions.
         {"diagnostics", start::opened, diagnosed,
@@ -214,8 +214,8 @@ std::vector<exchange> exchanges() {
                                                {"contentChanges", json::array({{{"text", "DELAY 0"}}})}}) +
              change(3, json::array({{{"range", range(0, 6, 0, 9)}, {"text", "7"}}})) +
              notice("textDocument/didClose", {{"textDocument", {{"uri", uri}}}}) + at(4, "textDocument/hover", 0, 0),
-         {published(1, {fraction_15, row_9, line_end, fraction_25}),
-          published(2, {problem(range(0, 6, 0, 9), "\"1.5\" is read as 1: a whole number is expected here, and the fraction is dropped", "fraction")}),
+         {published(1, {fraction(range(0, 17, 0, 20), "1.5"), row_9, line_end, fraction(range(3, 6, 3, 9), "2.5")}),
+          published(2, {fraction(range(0, 6, 0, 9), "1.5")}),
           published(3), json{{"jsonrpc", "2.0"}, {"method", "textDocument/publishDiagnostics"}, {"params", {{"uri", uri}, {"diagnostics", json::array()}}}},
           answer(4, nullptr)}},
         // The VBF checks run on open and save; between, their findings stay
@@ -227,12 +227,31 @@ std::vector<exchange> exchanges() {
           published(3)}},
 
         // Hover, definition, references, completion and symbols.
-        {"hover", start::opened, navigated,
+        {"navigation", start::opened, navigated,
          at(2, "textDocument/hover", 2, 1) + at(3, "textDocument/hover", 8, 10) + at(4, "textDocument/hover", 5, 99) +
-             at(5, "textDocument/hover", 9, 18) + at(6, "textDocument/hover", 20, 0) + at(7, "textDocument/hover", 1, 2),
+             at(5, "textDocument/hover", 9, 18) + at(6, "textDocument/hover", 20, 0) + at(7, "textDocument/hover", 1, 2) +
+             at(12, "textDocument/definition", 3, 6) + at(13, "textDocument/definition", 7, 7) + at(14, "textDocument/definition", 5, 6) +
+             at(15, "textDocument/definition", 2, 5) + at(19, "textDocument/definition", 4, 9) +
+             at(16, "textDocument/references", 1, 2, {{"context", {{"includeDeclaration", true}}}}) +
+             at(17, "textDocument/references", 6, 0, {{"context", {{"includeDeclaration", false}}}}) +
+             at(18, "textDocument/references", 0, 7, {{"context", {{"includeDeclaration", true}}}}) +
+             at(22, "textDocument/completion", 2, 5) + at(23, "textDocument/completion", 2, 8) + at(24, "textDocument/completion", 3, 5) +
+             at(25, "textDocument/completion", 9, 10) + at(26, "textDocument/completion", 9, 17) +
+             at(27, "textDocument/completion", 8, 16) +
+             request(30, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
          {answer(2, hover_text(range(2, 0, 2, 3), led_help)), answer(3, hover_text(range(8, 9, 8, 12), led_help)),
           answer(4, hover_text(range(5, 6, 5, 7), "```vsc\nDEFINE N N 1\n```")), answer(5, nullptr), answer(6, nullptr),
-          answer(7, hover_text(range(1, 0, 1, 5), "label `menu`, line 2"))},
+          answer(7, hover_text(range(1, 0, 1, 5), "label `menu`, line 2")),
+          answer(12, place(1, 0, 1, 4)), answer(13, place(1, 0, 1, 4)), answer(14, place(4, 7, 4, 8)), answer(15, nullptr), answer(19, place(0, 7, 0, 8)),
+          answer(16, {place(1, 0, 1, 4), place(3, 5, 3, 9), place(6, 0, 6, 4), place(7, 6, 7, 10)}),
+          answer(17, {place(3, 5, 3, 9), place(7, 6, 7, 10)}),
+          answer(18, {place(0, 7, 0, 8), place(4, 7, 4, 8), place(4, 9, 4, 10), place(5, 6, 5, 7)}),
+          answer(22, items({"green", "red"}, 20)), answer(23, items({"ON", "OFF", "TOGGLE"}, 20)), answer(24, items({"menu"}, 3)),
+          answer(25, json::array()), answer(26, json::array()), answer(27, items({"GREEN", "RED"}, 20)),
+          answer(30, {{{"name", "N"}, {"kind", 14}, {"range", range(0, 0, 0, 10)}, {"selectionRange", range(0, 7, 0, 8)}},
+                     {{"name", "menu"}, {"kind", 12}, {"range", range(1, 0, 1, 5)}, {"selectionRange", range(1, 0, 1, 4)}},
+                     {{"name", "N"}, {"kind", 14}, {"range", range(4, 0, 4, 12)}, {"selectionRange", range(4, 7, 4, 8)}},
+                     {{"name", "menu"}, {"kind", 12}, {"range", range(6, 0, 6, 5)}, {"selectionRange", range(6, 0, 6, 4)}}})},
          1, false},
         // Labels and jumps as the compiler reads them, up to the statement
         // it refuses (DELAY without its time), and as written after it.
@@ -243,24 +262,6 @@ std::vector<exchange> exchanges() {
           answer(5, place(6, 0, 6, 1)),
           answer(6, {{{"name", "ENDIF"}, {"kind", 12}, {"range", range(4, 0, 4, 6)}, {"selectionRange", range(4, 0, 4, 5)}},
                      {{"name", "c"}, {"kind", 12}, {"range", range(6, 0, 6, 2)}, {"selectionRange", range(6, 0, 6, 1)}}})},
-         1, false},
-        {"definition and references", start::opened, navigated,
-         at(2, "textDocument/definition", 3, 6) + at(3, "textDocument/definition", 7, 7) + at(4, "textDocument/definition", 5, 6) +
-             at(5, "textDocument/definition", 2, 5) + at(9, "textDocument/definition", 4, 9) +
-             at(6, "textDocument/references", 1, 2, {{"context", {{"includeDeclaration", true}}}}) +
-             at(7, "textDocument/references", 6, 0, {{"context", {{"includeDeclaration", false}}}}) +
-             at(8, "textDocument/references", 0, 7, {{"context", {{"includeDeclaration", true}}}}),
-         {answer(2, place(1, 0, 1, 4)), answer(3, place(1, 0, 1, 4)), answer(4, place(4, 7, 4, 8)), answer(5, nullptr), answer(9, place(0, 7, 0, 8)),
-          answer(6, {place(1, 0, 1, 4), place(3, 5, 3, 9), place(6, 0, 6, 4), place(7, 6, 7, 10)}),
-          answer(7, {place(3, 5, 3, 9), place(7, 6, 7, 10)}),
-          answer(8, {place(0, 7, 0, 8), place(4, 7, 4, 8), place(4, 9, 4, 10), place(5, 6, 5, 7)})},
-         1, false},
-        {"completion", start::opened, navigated,
-         at(2, "textDocument/completion", 2, 5) + at(3, "textDocument/completion", 2, 8) + at(4, "textDocument/completion", 3, 5) +
-             at(5, "textDocument/completion", 9, 10) + at(6, "textDocument/completion", 9, 17) +
-             at(7, "textDocument/completion", 8, 16),
-         {answer(2, items({"green", "red"}, 20)), answer(3, items({"ON", "OFF", "TOGGLE"}, 20)), answer(4, items({"menu"}, 3)),
-          answer(5, json::array()), answer(6, json::array()), answer(7, items({"GREEN", "RED"}, 20))},
          1, false},
         // Editing help.
         {"rename, highlights, signature help, folding, semantic tokens and formatting", start::opened, edited,
@@ -292,12 +293,6 @@ std::vector<exchange> exchanges() {
                       {{"range", range(6, 0, 6, 9)}, {"newText", "    GOTO menu"}},
                       {{"range", range(7, 0, 7, 10)}, {"newText", "    DEFINE N 5"}},
                       {{"range", range(8, 0, 8, 7)}, {"newText", "    delay N"}}})},
-         1, false},
-        {"document symbols", start::opened, navigated, request(2, "textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}),
-         {answer(2, {{{"name", "N"}, {"kind", 14}, {"range", range(0, 0, 0, 10)}, {"selectionRange", range(0, 7, 0, 8)}},
-                     {{"name", "menu"}, {"kind", 12}, {"range", range(1, 0, 1, 5)}, {"selectionRange", range(1, 0, 1, 4)}},
-                     {{"name", "N"}, {"kind", 14}, {"range", range(4, 0, 4, 12)}, {"selectionRange", range(4, 7, 4, 8)}},
-                     {{"name", "menu"}, {"kind", 12}, {"range", range(6, 0, 6, 5)}, {"selectionRange", range(6, 0, 6, 4)}}})},
          1, false},
     };
 }
@@ -381,7 +376,9 @@ TEST(lsp, quick_fixes) {
     f.message = "Unknown command GOSUBB";
     f.notes.push_back({2, 8, "did you mean GOSUB?"});
     f.fix.push_back({2, 1, 2, 7, "GOSUB"});
-    d.script_findings = {f};
+    vendrak::check::finding unfixed = f;  // a finding without a fix gives no action
+    unfixed.fix.clear();
+    d.script_findings = {f, unfixed};
     d.checked = d.generation;
     const json diagnostic = {{"range", range(1, 0, 1, 6)},
                              {"severity", 1},
@@ -396,6 +393,7 @@ TEST(lsp, quick_fixes) {
     // Numbers as the editor's JSON gives them: unsigned.
     auto sent = [](json r) { return json::parse(r.dump()); };
     EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array({fix}));
+    EXPECT_EQ(code_actions(d, sent(range(0, 0, 2, 0))), json::array({fix}));
     EXPECT_EQ(code_actions(d, sent(range(0, 0, 0, 5))), json::array());
     d.set_text(d.text + "EXIT\n");
     EXPECT_EQ(code_actions(d, sent(range(1, 3, 1, 3))), json::array());
@@ -446,6 +444,7 @@ TEST(lsp, positions) {
         {"\xE0\x80\x80" "b", 3, {0, 3}},    // overlong
         {"\xED\xA0\x80" "b", 3, {0, 3}},    // a surrogate
         {"\xC3" "b", 1, {0, 1}},            // cut short
+        {"\xC3\xC0" "b", 2, {0, 2}},        // no continuation byte
         {"a\r\nb", 3, {1, 0}},
         {"a\rb", 2, {1, 0}},
         {"a\n\nb", 3, {2, 0}},
