@@ -215,7 +215,8 @@ json server::state::request(const std::string& method, const json& params) {
         document* d = find(params);
         // Quick fixes and formatting go by the findings and the formatter,
         // not by the labels: no parse for them.
-        const bool by_labels = method != "textDocument/codeAction" && !method.ends_with("ormatting");
+        const bool by_labels = method != "textDocument/codeAction" && method != "textDocument/formatting" &&
+                               method != "textDocument/rangeFormatting";
         if (d && by_labels) d->read();
         return d ? handler->second(*d, params, *this) : json(nullptr);
     }
